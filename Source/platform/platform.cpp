@@ -1,0 +1,83 @@
+#include "platform/platform.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace platform {
+
+double now_seconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void ignore_sigpipe() { signal(SIGPIPE, SIG_IGN); }
+
+namespace {
+
+void appendBytes(LineReader& r, const char* data, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    char c = data[i];
+    if (c == '\n' || c == '\0') {
+      if (r.discarding) {
+        r.discarding = false;
+      } else if (!r.partial.empty()) {
+        r.lines.push_back(std::move(r.partial));
+      }
+      r.partial.clear();
+      continue;
+    }
+    if (r.discarding) continue;
+    if (r.partial.size() >= kMaxLineLength) {
+      r.partial.clear();
+      r.discarding = true;
+      ++r.droppedLines;
+      continue;
+    }
+    r.partial += c;
+  }
+}
+
+}  // namespace
+
+bool pump_input(LineReader& r, int waitMs) {
+  if (r.endOfInput) return false;
+  pollfd p{r.fd, POLLIN, 0};
+  int ready = poll(&p, 1, waitMs);
+  if (ready <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) return false;
+  char buffer[65536];
+  ssize_t n = read(r.fd, buffer, sizeof buffer);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
+  if (n <= 0) {
+    // End of input: a final unterminated line still counts.
+    if (!r.discarding && !r.partial.empty()) r.lines.push_back(std::move(r.partial));
+    r.partial.clear();
+    r.endOfInput = true;
+    return true;
+  }
+  appendBytes(r, buffer, static_cast<size_t>(n));
+  return true;
+}
+
+bool next_line(LineReader& r, std::string& line) {
+  if (r.lines.empty()) return false;
+  line = std::move(r.lines.front());
+  r.lines.pop_front();
+  return true;
+}
+
+bool wait_line(LineReader& r, std::string& line) {
+  while (r.lines.empty()) {
+    if (r.endOfInput) return false;
+    pump_input(r, 100);
+  }
+  return next_line(r, line);
+}
+
+}  // namespace platform

@@ -1,0 +1,108 @@
+// Console commands for a person at the keyboard ("-c").
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+#include "board/attacks.h"
+#include "protocol/output.h"
+#include "protocol/protocol.h"
+
+namespace protocol {
+
+using namespace board;
+
+namespace {
+
+void displayBoard() { printBoard(game_position()); }
+
+int gamePly() { return game->history.undoCount; }
+
+void playTypedMove(const std::string& text) {
+  Move m;
+  if (!parseMove(game_position(), text.substr(0, 127), m)) {
+    output_format("unknown command or illegal move: %.100s", text.c_str());
+    return;
+  }
+  output_format("%d. move %s", gamePly() / 2 + 1, text.substr(0, 127).c_str());
+  game_play_move(m);
+  displayBoard();
+}
+
+void runPerft(const std::string& arg) {
+  int depth = std::clamp(atoi(arg.c_str()), 0, 20);
+  // Perft works on a copy so the game history is untouched.
+  static UndoHistory history;
+  Position pos = game_position();
+  pos.owner = &history;
+  history.undoCount = 0;
+  history.ply = 1;
+  double start = platform::now_seconds();
+  uint64_t nodes = perft(pos, depth);
+  double seconds = platform::now_seconds() - start;
+  output_format("visited %0.0f nodes in %0.3f seconds, nps= %0.0f", static_cast<double>(nodes), seconds,
+                nodes / (seconds + 0.001));
+}
+
+void redoMove() {
+  UndoHistory& h = game->history;
+  if (h.undoCount >= kUndoCapacity - 1) return;
+  Move m = h.undoStack[h.undoCount].move;
+  if (m == kNoMove) return;
+  // The stored move must still be legal here; anything else ends the history.
+  MoveEntry list[kMaxMoves];
+  int n = generateLegal(game_position(), list);
+  bool legal = false;
+  for (int i = 0; i < n; ++i) legal |= list[i].move == m;
+  if (!legal) return;
+  output_format("%d%s move %s", gamePly() / 2 + 1, game_position().sideToMove == kWhite ? "." : "...",
+                moveToText(m).c_str());
+  // A plain make keeps the later moves of the history for further "]".
+  makeMove(game_position(), m);
+  displayBoard();
+}
+
+}  // namespace
+
+void run_console_command(const std::string& line) {
+  std::istringstream in(line);
+  std::string words[10];
+  for (auto& w : words) in >> w;
+  std::string cmd = words[0].substr(0, 127);
+
+  if (cmd == "quit") {
+    stop_and_wait();
+    quit_requested = 1;
+    return;
+  }
+  if (cmd == ".") {
+    stop_requested = 1;
+    return;
+  }
+  if (search_state.load() != kIdle) return;
+
+  if (cmd == "new") {
+    set_start_position();
+    displayBoard();
+    limits.time_left[0] = limits.time_left[1] = limits.level_time;
+  } else if (cmd == "fen") {
+    size_t at = line.find("fen");
+    set_game_fen(line.substr(at + 3));
+    displayBoard();
+  } else if (cmd == "bd") {
+    displayBoard();
+  } else if (cmd == "undo" || cmd == "[") {
+    // The taken-back move stays in the history for "]".
+    if (game->history.undoCount > 0) unmakeMove(game_position());
+    displayBoard();
+  } else if (cmd == "]") {
+    redoMove();
+  } else if (cmd == "perft") {
+    runPerft(words[1]);
+  } else if (cmd == "move") {
+    playTypedMove(words[1]);
+  } else {
+    playTypedMove(cmd);
+  }
+}
+
+}  // namespace protocol

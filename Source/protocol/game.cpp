@@ -1,0 +1,60 @@
+// The game record: the game position and its bounded history.
+#include <cstring>
+
+#include "board/attacks.h"
+#include "protocol/protocol.h"
+
+namespace protocol {
+
+using namespace board;
+
+GameRecord* game = nullptr;
+
+Position& game_position() { return game->position; }
+
+void set_start_position() { set_game_fen(kStartFen); }
+
+int set_game_fen(const std::string& fen) {
+  game->position.owner = &game->history;
+  return setFromFen(game->position, fen);
+}
+
+namespace {
+// Past this length the oldest plies are dropped; the repetition test never
+// looks further back than the fifty-move counter, so those are kept.
+constexpr int kHistoryCompactAt = 512;
+
+void compactHistory(GameRecord& g) {
+  UndoHistory& h = g.history;
+  int keep = std::min<int>(h.undoCount, g.position.rule50 + 2);
+  int drop = h.undoCount - keep;
+  if (drop <= 0) return;
+  std::memmove(&h.undoStack[0], &h.undoStack[drop], sizeof(UndoEntry) * keep);
+  h.undoCount = static_cast<int16_t>(keep);
+  h.ply = static_cast<int16_t>(h.ply - drop);
+}
+}  // namespace
+
+void game_play_move(Move move) {
+  if (game->history.undoCount >= kHistoryCompactAt) compactHistory(*game);
+  makeMove(game->position, move);
+  // The history ends here: a stale move after it must not be replayed by "]".
+  game->history.undoStack[game->history.undoCount].move = kNoMove;
+}
+
+Move find_coordinate_move(const std::string& token) {
+  if (token.size() < 4 || token.size() > 5) return kNoMove;
+  Position& pos = game->position;
+  MoveEntry list[kMaxMoves];
+  int n = generateLegal(pos, list);
+  for (int i = 0; i < n; ++i) {
+    Move m = list[i].move;
+    if (token.compare(0, 2, squareName(moveFrom(m))) || token.compare(2, 2, squareName(moveTo(m)))) continue;
+    char promo = token.size() == 5 ? static_cast<char>(tolower(static_cast<unsigned char>(token[4]))) : 0;
+    char wanted = !isPromotion(m) ? 0 : "  nbrq"[promotionType(m)];
+    if (promo == wanted) return m;
+  }
+  return kNoMove;
+}
+
+}  // namespace protocol
