@@ -16,7 +16,9 @@ void set_start_position() { set_game_fen(kStartFen); }
 
 int set_game_fen(const std::string& fen) {
   game->position.owner = &game->history;
-  return setFromFen(game->position, fen);
+  size_t a = fen.find_first_not_of(" \t");
+  size_t b = fen.find_last_not_of(" \t");
+  return setFromFen(game->position, a == std::string::npos ? std::string() : fen.substr(a, b - a + 1));
 }
 
 namespace {
