@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build/tests/vesk_tests[1]_tests.cmake")
-  include("/work/main/build/tests/vesk_tests[1]_tests.cmake")
-else()
-  add_test(vesk_tests_NOT_BUILT vesk_tests_NOT_BUILT)
-endif()

@@ -1,5 +1,0 @@
-add_test([=[Perft.SuiteCountsAreExact]=]  /work/main/build/tests/vesk_tests [==[--gtest_filter=Perft.SuiteCountsAreExact]==] --gtest_also_run_disabled_tests)
-set_tests_properties([=[Perft.SuiteCountsAreExact]=]  PROPERTIES WORKING_DIRECTORY /work/main/build/tests SKIP_REGULAR_EXPRESSION [==[\[  SKIPPED \]]==] TIMEOUT 300)
-add_test([=[Perft.StartPositionToDepthFive]=]  /work/main/build/tests/vesk_tests [==[--gtest_filter=Perft.StartPositionToDepthFive]==] --gtest_also_run_disabled_tests)
-set_tests_properties([=[Perft.StartPositionToDepthFive]=]  PROPERTIES WORKING_DIRECTORY /work/main/build/tests SKIP_REGULAR_EXPRESSION [==[\[  SKIPPED \]]==] TIMEOUT 300)
-set(  vesk_tests_TESTS Perft.SuiteCountsAreExact Perft.StartPositionToDepthFive)
