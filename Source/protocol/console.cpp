@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "board/attacks.h"
+#include "eval/nn.h"
 #include "protocol/output.h"
 #include "protocol/protocol.h"
 
@@ -61,6 +62,24 @@ void redoMove() {
   displayBoard();
 }
 
+// "last move" line and the evaluation of the game position.
+void evaluationDisplay(int traceLevel) {
+  const UndoHistory& h = game->history;
+  Position& pos = game_position();
+  if (traceLevel < 2 && h.undoCount > 0) {
+    Move last = h.undoStack[h.undoCount - 1].move;
+    output_format("last move was %d%s %s%s\n", (h.undoCount + 1) / 2, pos.sideToMove == kBlack ? "." : "...",
+                  squareName(moveFrom(last)), squareName(moveTo(last)));
+  }
+  bool checked = inCheck(pos, pos.sideToMove);
+  if (traceLevel < 2 && eval_mode != 0) {
+    output_format("NN eval= %d\n", eval::nn_evaluate(pos, *game->evalState, checked));
+    return;
+  }
+  int score = eval::evaluate(pos, *game->evalState, 0, checked, traceLevel);
+  if (checked) output_format("eval= %d (side to move is in check)", score);
+}
+
 }  // namespace
 
 void run_console_command(const std::string& line) {
@@ -96,6 +115,10 @@ void run_console_command(const std::string& line) {
     displayBoard();
   } else if (cmd == "]") {
     redoMove();
+  } else if (cmd == "ev") {
+    evaluationDisplay(1);
+  } else if (cmd == "sp") {
+    evaluationDisplay(2);
   } else if (cmd == "perft") {
     runPerft(words[1]);
   } else if (cmd == "move") {

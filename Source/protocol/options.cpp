@@ -1,6 +1,7 @@
 // Options: the record, the "uci" option lines and "setoption".
 #include <cstring>
 
+#include "eval/nn.h"
 #include "protocol/output.h"
 #include "protocol/protocol.h"
 
@@ -37,6 +38,8 @@ std::string trim(const std::string& s) {
 }  // namespace
 
 void print_option_lines() {
+  output_format("option name NN_File type string default %s", live_options.NN_file.c_str());
+  output_format("option name Use_NN_eval type check default %s", eval_mode ? "true" : "false");
   output_format("option name Log type check default %s", saved_options.Log ? "true" : "false");
 }
 
@@ -57,9 +60,40 @@ void set_log_option(bool on, bool announce) {
   set_log_enabled(true);
 }
 
+bool load_network_option(bool atStartup) {
+  std::string why;
+  if (!eval::load_network(live_options.NN_file, &why)) {
+    output_line(atStartup ? "error loading NN" : "info string error loading NN");
+    output_format("%s%s", atStartup ? "" : "info string ", why.c_str());
+    return false;
+  }
+  if (atStartup) output_line("loaded NN");
+  return true;
+}
+
 void apply_option(const std::string& rawName, const std::string& rawValue) {
   std::string name = rawName.substr(0, 100), value = rawValue.substr(0, 200);
   std::string key = lower(name);
+  if (key == "nn_file") {
+    stop_and_wait();
+    live_options.NN_file = value.substr(0, 149);
+    output_format("info string NN_path set to '%s'", live_options.NN_file.c_str());
+    if (load_network_option(false)) game->evalState->clearCaches();
+    return;
+  }
+  if (key == "use_nn_eval") {
+    stop_and_wait();
+    bool on = value.find("true") != std::string::npos;
+    if (on && eval::network_count == 0 && !load_network_option(false)) {
+      output_line("info string Use_NN_eval needs a network; staying with the hand-crafted evaluation");
+      on = false;
+    }
+    eval_mode = on ? 1 : 0;
+    // Both evaluations share the evaluation cache.
+    game->evalState->clearCaches();
+    output_format("info string %s set to %d", name.c_str(), on ? 1 : 0);
+    return;
+  }
   if (key == "log") {
     bool on = value.find("true") != std::string::npos;
     output_format("info string %s set to %d", name.c_str(), on ? 1 : 0);

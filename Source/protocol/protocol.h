@@ -5,9 +5,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "board/board.h"
+#include "eval/eval.h"
 #include "platform/platform.h"
 #include "search/limits.h"
 
@@ -71,6 +73,7 @@ extern bool command_echo;
 struct GameRecord {
   board::UndoHistory history;
   board::Position position;
+  std::unique_ptr<eval::EvalState> evalState = std::make_unique<eval::EvalState>();
 };
 extern GameRecord* game;
 board::Position& game_position();
@@ -88,6 +91,8 @@ board::Move find_coordinate_move(const std::string& token);
 void print_option_lines();
 void apply_option(const std::string& name, const std::string& value);
 void split_setoption(const std::string& args, std::string& name, std::string& value);
+// Loads NN_file; on failure keeps the previous network and says why.
+bool load_network_option(bool atStartup);
 // Turns logging on or off as the Log option does.
 void set_log_option(bool on, bool announce);
 

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "board/attacks.h"
+#include "eval/nn.h"
 #include "protocol/output.h"
 #include "protocol/protocol.h"
 
@@ -183,8 +184,10 @@ void calibrate() {
   MoveEntry list[kMaxMoves];
   while ((seconds = platform::now_seconds() - start) < 0.3) {
     ++nodes;
-    volatile bool checked = inCheck(pos, pos.sideToMove);
-    (void)checked;
+    bool checked = inCheck(pos, pos.sideToMove);
+    volatile int score = eval_mode ? eval::nn_evaluate(pos, *game->evalState, checked)
+                                   : eval::evaluate(pos, *game->evalState, 0, checked, 0);
+    (void)score;
     MoveEntry* end = generateAll(pos, list);
     int made = 0;
     for (MoveEntry* e = list; e != end && made < 10; ++e) {
@@ -208,6 +211,7 @@ int run_engine(int argc, char** argv) {
   if (!game) return 1;
   game->position.owner = &game->history;
   initAttackTables();
+  eval::initKpk();
 
   live_options = EngineOptions{};
   saved_options = live_options;
@@ -240,15 +244,15 @@ int run_engine(int argc, char** argv) {
   if (o.Log) set_log_option(true, false);
   saved_options = live_options;
 
+  eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
   output_format("Hello from %s\n", kEngineName);
   live_options.rebuild = 0;
   if (eval_mode != 0 && o.NN_file.size() > 4) {
-    // No network format is readable in this build yet: a missing network.
-    output_line("error loading NN");
-    return 1;
+    if (!load_network_option(true)) return 1;
+  } else {
+    eval_mode = 0;
+    output_line("using hand-crafted evaluation");
   }
-  eval_mode = 0;
-  output_line("using hand-crafted evaluation");
 
   int status = 0;
   switch (settings.runMode) {

@@ -1,0 +1,262 @@
+#include "eval/nn.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#if defined(__AVX2__) && defined(__FMA__)
+#include <immintrin.h>
+#endif
+
+#include "board/attacks.h"
+
+namespace eval {
+
+using namespace board;
+
+NetworkSlot networks[2];
+int network_count = 0;
+uint64_t network_generation = 0;
+
+namespace {
+
+std::atomic<uint32_t> noiseSalt{0};
+
+uint16_t readU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+bool fail(std::string* why, const std::string& text) {
+  if (why) *why = text;
+  return false;
+}
+
+// Reads one network at the file's current position into slot.
+bool readNetwork(FILE* f, uint64_t bytesLeft, NetworkSlot& slot, std::string* why) {
+  unsigned char h[18];
+  if (bytesLeft < 18 || fread(h, 1, 18, f) != 18) return fail(why, "file too short for a header");
+  slot.netCount = readU16(h + 2) ? readU16(h + 2) : 1;
+  slot.G = readU16(h + 4);
+  slot.X = readU16(h + 6);
+  slot.H1 = readU16(h + 8);
+  slot.H2 = readU16(h + 10);
+  slot.L = readU16(h + 12);
+  if (slot.G != 896 && slot.G != 1792) return fail(why, "square inputs must be 896 or 1792");
+  if (slot.X < 42) return fail(why, "fewer than 42 extra inputs");
+  if (slot.H1 < 1 || slot.H1 > kMaxHidden1) return fail(why, "first layer size out of range");
+  if (slot.H2 < 1 || slot.H2 > kMaxHidden2) return fail(why, "second layer size out of range");
+  if (slot.L != 1 && slot.L != 2) return fail(why, "output count must be 1 or 2");
+  const uint64_t inputs = static_cast<uint64_t>(slot.G) + slot.X;
+  slot.floatCount = inputs * slot.H1 + static_cast<uint64_t>(slot.H1) * slot.H2 +
+                    static_cast<uint64_t>(slot.H2) * slot.L + slot.L + 8;
+  if (slot.floatCount * 4 > bytesLeft - 18) return fail(why, "file shorter than its header says");
+  slot.data.assign(slot.floatCount, 0.0f);
+  if (fread(slot.data.data(), 4, slot.floatCount, f) != slot.floatCount) return fail(why, "read error");
+  const float* p = slot.data.data();
+  slot.W1 = p;
+  slot.W2 = slot.W1 + inputs * slot.H1;
+  slot.W3 = slot.W2 + static_cast<uint64_t>(slot.H1) * slot.H2;
+  slot.constants = slot.W3 + static_cast<uint64_t>(slot.H2) * slot.L + slot.L;
+  return true;
+}
+
+inline float activate(float x) { return x >= 0 ? x : x * 0.0625f; }
+
+inline float dot(const float* a, const float* b, int n) {
+#if defined(__AVX2__) && defined(__FMA__)
+  __m256 acc = _mm256_setzero_ps();
+  int i = 0;
+  for (; i + 8 <= n; i += 8) acc = _mm256_fmadd_ps(_mm256_loadu_ps(a + i), _mm256_loadu_ps(b + i), acc);
+  __m128 lo = _mm256_castps256_ps128(acc), hi = _mm256_extractf128_ps(acc, 1);
+  lo = _mm_add_ps(lo, hi);
+  lo = _mm_add_ps(lo, _mm_movehl_ps(lo, lo));
+  lo = _mm_add_ss(lo, _mm_shuffle_ps(lo, lo, 1));
+  float s = _mm_cvtss_f32(lo);
+  for (; i < n; ++i) s += a[i] * b[i];
+  return s;
+#else
+  // Four running sums, as the vector version keeps lanes apart.
+  float s[4] = {0, 0, 0, 0};
+  int i = 0;
+  for (; i + 4 <= n; i += 4)
+    for (int k = 0; k < 4; ++k) s[k] += a[i + k] * b[i + k];
+  float t = (s[0] + s[1]) + (s[2] + s[3]);
+  for (; i < n; ++i) t += a[i] * b[i];
+  return t;
+#endif
+}
+
+inline void addRow(float* acc, const float* row, int n) {
+  for (int i = 0; i < n; ++i) acc[i] += row[i];
+}
+inline void subRow(float* acc, const float* row, int n) {
+  for (int i = 0; i < n; ++i) acc[i] -= row[i];
+}
+
+int pieceCount(int32_t sig) { return ((sig >> 4) & 15) + ((sig >> 8) & 15) + ((sig >> 12) & 15) + ((sig >> 16) & 15); }
+
+}  // namespace
+
+int load_network(const std::string& path, std::string* why) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return fail(why, "cannot open " + path), 0;
+  fseek(f, 0, SEEK_END);
+  long size = ftell(f);
+  fseek(f, 0, SEEK_SET);
+  NetworkSlot slots[2];
+  int loaded = 0;
+  bool ok = true;
+  // Networks follow one another while the index is below the last net_count read.
+  for (int index = 0, count = 1; ok && index < count; ++index) {
+    NetworkSlot slot;
+    ok = readNetwork(f, static_cast<uint64_t>(size - ftell(f)), slot, why);
+    if (!ok) break;
+    count = slot.netCount;
+    if (index > 0 && (slot.G > slots[0].G || slot.H1 > slots[0].H1 || slot.H2 > slots[0].H2 || slot.L > slots[0].L))
+      ok = fail(why, "a later network is larger than the first");
+    slots[index == 0 ? 0 : 1] = std::move(slot);
+    loaded = index == 0 ? 1 : 2;
+  }
+  fclose(f);
+  if (!ok) return 0;
+  networks[0] = std::move(slots[0]);
+  networks[1] = loaded > 1 ? std::move(slots[1]) : NetworkSlot{};
+  network_count = loaded;
+  ++network_generation;
+  return 1;
+}
+
+void unload_networks() {
+  networks[0] = NetworkSlot{};
+  networks[1] = NetworkSlot{};
+  network_count = 0;
+  ++network_generation;
+}
+
+int chooseNetwork(const Position& pos, float& phase) {
+  phase = std::min(1.0f, 0.016f * static_cast<float>(pos.pieceMaterial[0] + pos.pieceMaterial[1]));
+  if (network_count < 2) return 0;
+  int p = std::max(pieceCount(pos.materialSignature[0]), pieceCount(pos.materialSignature[1]));
+  if (networks[1].L == 1 && p == 0) {
+    phase = 0;
+    return 1;
+  }
+  if (networks[1].L == 2 && p <= 1) {
+    phase = static_cast<float>(p);
+    return 1;
+  }
+  return 0;
+}
+
+int buildFeatures(const Position& pos, const NetworkSlot& net, uint16_t* out) {
+  const int stm = pos.sideToMove;
+  const bool queenSide[2] = {(pos.kingSquare[0] & 7) <= 3, (pos.kingSquare[1] & 7) <= 3};
+  const int wingShift = (queenSide[0] != queenSide[1] && net.G >= 1792) ? 896 : 0;
+  const Bitboard wp = pos.pieces[0][kPawn], bp = pos.pieces[1][kPawn];
+  const Bitboard wSpan = frontSpan(wp, 0), bSpan = frontSpan(bp, 1);
+  const Bitboard passed[2] = {wp & ~(bSpan | sideways(bSpan)), bp & ~(wSpan | sideways(wSpan))};
+  int n = 0;
+  for (int c = 0; c < 2; ++c) {
+    const int base = (c == stm ? 0 : 448) + wingShift;
+    const int transform = (queenSide[c] ? 7 : 0) ^ (stm == kBlack ? 56 : 0);
+    out[n++] = static_cast<uint16_t>(base + (pos.kingSquare[c] ^ transform));
+    for (int type = kPawn; type <= kQueen; ++type)
+      for (Bitboard b = pos.pieces[c][type]; b && n < kMaxFeatures - 1;)
+        out[n++] = static_cast<uint16_t>(base + 64 * type + (popLowest(b) ^ transform));
+    for (Bitboard b = passed[c]; b && n < kMaxFeatures - 1;)
+      out[n++] = static_cast<uint16_t>(base + 384 + (popLowest(b) ^ transform));
+  }
+  int diff = std::clamp(pos.pieceMaterial[stm] - pos.pieceMaterial[stm ^ 1], -19, 19);
+  out[n++] = static_cast<uint16_t>(net.G + 22 + diff);
+  // A fixed order makes the from-scratch sum independent of how it was listed.
+  std::sort(out, out + n);
+  return n;
+}
+
+float forwardFromSums(const NetworkSlot& net, NetworkState& ns, const float* sums, float phase) {
+  const float b1 = net.constants[1], b2 = net.constants[2];
+  for (int i = 0; i < net.H1; ++i) ns.out1[i] = activate(sums[i] + b1);
+  for (int k = 0; k < net.H2; ++k) ns.out2[k] = activate(dot(net.W2 + static_cast<size_t>(k) * net.H1, ns.out1, net.H1) + b2);
+  for (int j = 0; j < net.L; ++j) ns.outputs[j] = dot(net.W3 + static_cast<size_t>(j) * net.H2, ns.out2, net.H2);
+  return net.L == 1 ? ns.outputs[0] : phase * ns.outputs[0] + (1 - phase) * ns.outputs[1];
+}
+
+int nn_evaluate(const Position& pos, EvalState& st, bool inCheck, bool noise) {
+  ++st.counters.evaluations;
+  if (inCheck) return kInCheckScore;
+  const int ply = pos.owner ? pos.owner->ply : 1;
+  if (!st.network) st.network = std::make_unique<NetworkState>();
+  NetworkState& ns = *st.network;
+  if (ns.generation != network_generation) {
+    // A reloaded network invalidates what was computed with the old one.
+    for (auto& s : ns.saved) s.net = -1;
+    st.evalCache.fill(EvalCacheEntry{});
+    ns.generation = network_generation;
+  }
+  EvalCacheEntry& slot = st.evalCache[pos.key & (kEvalCacheSize - 1)];
+  if (ply > 1 && st.useCaches && slot.key == pos.key) {
+    ++st.counters.cacheHits;
+    return slot.score;
+  }
+  if (network_count == 0) return 0;
+  if (noiseSalt.load(std::memory_order_relaxed) == 0) {
+    uint32_t t = static_cast<uint32_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    noiseSalt.store(t | 1, std::memory_order_relaxed);
+  }
+
+  float phase;
+  const int netIndex = chooseNetwork(pos, phase);
+  const NetworkSlot& net = networks[netIndex];
+  ns.count = buildFeatures(pos, net, ns.features);
+  SavedAccumulator& saved = ns.saved[pos.sideToMove];
+  const int H1 = net.H1;
+  if (saved.net == netIndex && saved.ply <= ply && saved.count > 6 && ns.count > 6) {
+    // Apply the difference of the two feature lists (both sorted).
+    int i = 0, j = 0;
+    while (i < saved.count || j < ns.count) {
+      if (j >= ns.count || (i < saved.count && saved.features[i] < ns.features[j])) {
+        subRow(saved.sums, net.W1 + static_cast<size_t>(saved.features[i++]) * H1, H1);
+      } else if (i >= saved.count || ns.features[j] < saved.features[i]) {
+        addRow(saved.sums, net.W1 + static_cast<size_t>(ns.features[j++]) * H1, H1);
+      } else {
+        ++i;
+        ++j;
+      }
+    }
+  } else {
+    std::fill(saved.sums, saved.sums + H1, 0.0f);
+    for (int j = 0; j < ns.count; ++j) addRow(saved.sums, net.W1 + static_cast<size_t>(ns.features[j]) * H1, H1);
+  }
+  std::copy(ns.features, ns.features + ns.count, saved.features);
+  saved.count = ns.count;
+  saved.ply = ply;
+  saved.net = netIndex;
+  ns.phase = phase;
+
+  float R = forwardFromSums(net, ns, saved.sums, phase);
+  if (noise) R += static_cast<float>(static_cast<int>((pos.key ^ noiseSalt.load()) & 0xFF) - 127) * 0.0001f;
+  const float P = 1.0f / (1.0f + std::exp(-R));
+  int score;
+  if (P < 0.0005f) score = -1266;
+  else if (P > 0.9995f) score = 1266;
+  else score = static_cast<int>(-166.66666521794266 * std::log(1.0 / P - 1.0));
+
+  const auto& ps = pos.pieces;
+  if (!((ps[0][kPawn] | ps[1][kPawn] | ps[0][kRook] | ps[1][kRook] | ps[0][kQueen] | ps[1][kQueen])) &&
+      pos.pieceMaterial[0] <= 3 && pos.pieceMaterial[1] <= 3)
+    score /= 4;
+
+  if (st.contempt) {
+    const int r = st.rootSide;
+    const int m = st.contempt > 0 ? r : r ^ 1;
+    const int n = std::max(0, pos.pieceMaterial[m] - 3) + 2 * std::min(6, pos.materialSignature[m] & 15);
+    const int adj = n * st.contempt / 41;
+    score += pos.sideToMove == r ? adj : -adj;
+  }
+  slot.key = pos.key;
+  slot.score = static_cast<int16_t>(score);
+  return score;
+}
+
+}  // namespace eval
