@@ -24,6 +24,7 @@ struct NetworkSlot {
   const float* W2 = nullptr;  // H2 rows of H1
   const float* W3 = nullptr;  // L rows of H2
   const float* constants = nullptr;  // [1] first-layer bias, [2] second-layer bias
+  std::vector<float> W2t;  // W2 transposed (H1 rows of H2) for the vector pass
 };
 
 // Slot 0 holds the first network of the file, slot 1 the last of the others.
