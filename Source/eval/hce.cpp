@@ -187,7 +187,7 @@ int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trac
   ++st.counters.evaluations;
   if (inCheck) return kInCheckScore;
   int exact;
-  if (exactEnding(pos, exact)) return exact;
+  if (exactEnding(pos, exact)) return std::clamp(exact, -kStaticLimit, kStaticLimit);
 
   const bool cacheAllowed = ply > 1 && st.useCaches && !trace;
   EvalCacheEntry& slot = st.evalCache[pos.key & (kEvalCacheSize - 1)];
