@@ -50,7 +50,13 @@ bool pump_input(LineReader& r, int waitMs) {
   if (r.endOfInput) return false;
   pollfd p{r.fd, POLLIN, 0};
   int ready = poll(&p, 1, waitMs);
-  if (ready <= 0 || !(p.revents & (POLLIN | POLLHUP | POLLERR))) return false;
+  if (ready <= 0) return false;
+  if (p.revents & POLLNVAL) {
+    // No input at all (closed descriptor): the same as end of input.
+    r.endOfInput = true;
+    return true;
+  }
+  if (!(p.revents & (POLLIN | POLLHUP | POLLERR))) return false;
   char buffer[65536];
   ssize_t n = read(r.fd, buffer, sizeof buffer);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
