@@ -1,7 +1,7 @@
 // Evaluation speed: hand-crafted evaluations per second (caches off and on)
 // and network evaluations per second along make/unmake walks with a
 // synthetic 256x32 network. Single thread.
-//   evalbench [--evals N] [--seed S]
+//   evalbench [--evals N] [--seed S] [--network-only]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -106,6 +106,9 @@ bool writeNetwork(const char* path, int h1, int h2, uint64_t seed) {
 
 int main(int argc, char** argv) {
   uint64_t evals = 2000000, seed = 1;
+  bool networkOnly = false;
+  for (int i = 1; i < argc; ++i)
+    if (!strcmp(argv[i], "--network-only")) networkOnly = true;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!strcmp(argv[i], "--evals")) evals = strtoull(argv[i + 1], nullptr, 10);
     if (!strcmp(argv[i], "--seed")) seed = strtoull(argv[i + 1], nullptr, 10);
@@ -123,6 +126,7 @@ int main(int argc, char** argv) {
   const auto walks = recordWalks(rng, evals);
   uint64_t n = 0;
   for (bool caches : {false, true}) {
+    if (networkOnly) break;
     st->clearCaches();
     st->useCaches = caches;
     double s = timeVisits(walks, [&](const Position& pos) {
@@ -153,6 +157,7 @@ int main(int argc, char** argv) {
   }, n);
   printf("network 256x32, incremental: %9.0f evaluations/s (%llu in %.3f s)\n", n / s,
          static_cast<unsigned long long>(n), s);
+  if (networkOnly) return 0;
   s = timeVisits(walks, [&](const Position& pos) {
     for (auto& saved : st->network->saved) saved.net = -1;  // no saved accumulator matches
     sink = sink + eval::nn_evaluate(pos, *st, inCheck(pos, pos.sideToMove));

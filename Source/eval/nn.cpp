@@ -157,6 +157,24 @@ int chooseNetwork(const Position& pos, float& phase) {
   return 0;
 }
 
+namespace {
+
+// Bitboard with every square s moved to s ^ 7 (files mirrored).
+inline Bitboard mirrorFiles(Bitboard b) {
+  b = ((b >> 1) & 0x5555555555555555ull) | ((b & 0x5555555555555555ull) << 1);
+  b = ((b >> 2) & 0x3333333333333333ull) | ((b & 0x3333333333333333ull) << 2);
+  return ((b >> 4) & 0x0F0F0F0F0F0F0F0Full) | ((b & 0x0F0F0F0F0F0F0F0Full) << 4);
+}
+
+// Moves every square s to s ^ transform (transform made of 7 and 56).
+inline Bitboard transformSquares(Bitboard b, int transform) {
+  if (transform & 56) b = __builtin_bswap64(b);
+  if (transform & 7) b = mirrorFiles(b);
+  return b;
+}
+
+}  // namespace
+
 int buildFeatures(const Position& pos, const NetworkSlot& net, uint16_t* out) {
   const int stm = pos.sideToMove;
   const bool queenSide[2] = {(pos.kingSquare[0] & 7) <= 3, (pos.kingSquare[1] & 7) <= 3};
@@ -164,21 +182,21 @@ int buildFeatures(const Position& pos, const NetworkSlot& net, uint16_t* out) {
   const Bitboard wp = pos.pieces[0][kPawn], bp = pos.pieces[1][kPawn];
   const Bitboard wSpan = frontSpan(wp, 0), bSpan = frontSpan(bp, 1);
   const Bitboard passed[2] = {wp & ~(bSpan | sideways(bSpan)), bp & ~(wSpan | sideways(wSpan))};
+  // Side to move's block first, each piece set walked in transformed square
+  // order: the list comes out sorted, which the accumulator update relies on.
   int n = 0;
-  for (int c = 0; c < 2; ++c) {
+  for (int c : {stm, stm ^ 1}) {
     const int base = (c == stm ? 0 : 448) + wingShift;
     const int transform = (queenSide[c] ? 7 : 0) ^ (stm == kBlack ? 56 : 0);
     out[n++] = static_cast<uint16_t>(base + (pos.kingSquare[c] ^ transform));
     for (int type = kPawn; type <= kQueen; ++type)
-      for (Bitboard b = pos.pieces[c][type]; b && n < kMaxFeatures - 1;)
-        out[n++] = static_cast<uint16_t>(base + 64 * type + (popLowest(b) ^ transform));
-    for (Bitboard b = passed[c]; b && n < kMaxFeatures - 1;)
-      out[n++] = static_cast<uint16_t>(base + 384 + (popLowest(b) ^ transform));
+      for (Bitboard b = transformSquares(pos.pieces[c][type], transform); b && n < kMaxFeatures - 1;)
+        out[n++] = static_cast<uint16_t>(base + 64 * type + popLowest(b));
+    for (Bitboard b = transformSquares(passed[c], transform); b && n < kMaxFeatures - 1;)
+      out[n++] = static_cast<uint16_t>(base + 384 + popLowest(b));
   }
   int diff = std::clamp(pos.pieceMaterial[stm] - pos.pieceMaterial[stm ^ 1], -19, 19);
   out[n++] = static_cast<uint16_t>(net.G + 22 + diff);
-  // A fixed order makes the from-scratch sum independent of how it was listed.
-  std::sort(out, out + n);
   return n;
 }
 
@@ -189,6 +207,30 @@ namespace {
 void secondLayer(const NetworkSlot& net, const float* out1, float* out2) {
   const int H1 = net.H1, H2 = net.H2;
   const float* w = net.W2t.data();
+#if defined(__AVX512F__)
+  if (H2 == 32) {
+    // Two 16-lane halves per row, four rows in flight.
+    __m512 a[8];
+    for (auto& v : a) v = _mm512_setzero_ps();
+    int i = 0;
+    for (; i + 4 <= H1; i += 4) {
+      const float* r = w + static_cast<size_t>(i) * 32;
+      for (int k = 0; k < 4; ++k) {
+        const __m512 x = _mm512_set1_ps(out1[i + k]);
+        a[2 * k] = _mm512_fmadd_ps(_mm512_loadu_ps(r + 32 * k), x, a[2 * k]);
+        a[2 * k + 1] = _mm512_fmadd_ps(_mm512_loadu_ps(r + 32 * k + 16), x, a[2 * k + 1]);
+      }
+    }
+    for (; i < H1; ++i) {
+      const __m512 x = _mm512_set1_ps(out1[i]);
+      a[0] = _mm512_fmadd_ps(_mm512_loadu_ps(w + static_cast<size_t>(i) * 32), x, a[0]);
+      a[1] = _mm512_fmadd_ps(_mm512_loadu_ps(w + static_cast<size_t>(i) * 32 + 16), x, a[1]);
+    }
+    _mm512_storeu_ps(out2, _mm512_add_ps(_mm512_add_ps(a[0], a[2]), _mm512_add_ps(a[4], a[6])));
+    _mm512_storeu_ps(out2 + 16, _mm512_add_ps(_mm512_add_ps(a[1], a[3]), _mm512_add_ps(a[5], a[7])));
+    return;
+  }
+#endif
 #if defined(__AVX2__) && defined(__FMA__)
   if (H2 == 32) {
     __m256 a[8];
@@ -261,18 +303,22 @@ int nn_evaluate(const Position& pos, EvalState& st, bool inCheck, bool noise) {
   SavedAccumulator& saved = ns.saved[pos.sideToMove];
   const int H1 = net.H1;
   if (saved.net == netIndex && saved.ply <= ply && saved.count > 6 && ns.count > 6) {
-    // Apply the difference of the two feature lists (both sorted).
-    int i = 0, j = 0;
+    // The difference of the two feature lists (both sorted).
+    const float* removed[kMaxFeatures];
+    const float* added[kMaxFeatures];
+    int nr = 0, na = 0, i = 0, j = 0;
     while (i < saved.count || j < ns.count) {
       if (j >= ns.count || (i < saved.count && saved.features[i] < ns.features[j])) {
-        subRow(saved.sums, net.W1 + static_cast<size_t>(saved.features[i++]) * H1, H1);
+        removed[nr++] = net.W1 + static_cast<size_t>(saved.features[i++]) * H1;
       } else if (i >= saved.count || ns.features[j] < saved.features[i]) {
-        addRow(saved.sums, net.W1 + static_cast<size_t>(ns.features[j++]) * H1, H1);
+        added[na++] = net.W1 + static_cast<size_t>(ns.features[j++]) * H1;
       } else {
         ++i;
         ++j;
       }
     }
+    for (int r = 0; r < nr; ++r) subRow(saved.sums, removed[r], H1);
+    for (int r = 0; r < na; ++r) addRow(saved.sums, added[r], H1);
   } else {
     std::fill(saved.sums, saved.sums + H1, 0.0f);
     for (int j = 0; j < ns.count; ++j) addRow(saved.sums, net.W1 + static_cast<size_t>(ns.features[j]) * H1, H1);

@@ -520,3 +520,22 @@ TEST_F(NnTest, ColourFlippedAndMirroredPositionsScoreTheSame) {
     EXPECT_EQ(freshScore(c.pos, *st), score) << fen;
   }
 }
+
+// The saved-accumulator update walks two feature lists in step, so every list
+// must come out strictly increasing, for both wing layouts and both sides.
+TEST_F(NnTest, FeatureListsAreSorted) {
+  eval::NetworkSlot net;
+  for (int G : {896, 1792}) {
+    net.G = G;
+    int lists = 0;
+    for (const std::string& fen : evaltest::playoutFens(9, 24, 120)) {
+      testutil::Board b(fen);
+      uint16_t features[eval::kMaxFeatures];
+      int n = eval::buildFeatures(b.pos, net, features);
+      ASSERT_GT(n, 2) << fen;
+      for (int i = 1; i < n; ++i) ASSERT_LT(features[i - 1], features[i]) << fen << " G=" << G;
+      ++lists;
+    }
+    EXPECT_GT(lists, 1000);
+  }
+}
