@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <vector>
 
 #include "protocol/engine_process.h"
 
@@ -195,4 +197,35 @@ TEST(Startup, LaterSwitchesOverrideEarlierOnes) {
     EXPECT_EQ(runToEnd(engine, "isready\n"), 0) << engine.transcript();
     EXPECT_EQ(engine.countLines("readyok"), 1u) << engine.transcript();
   }
+}
+
+// The default start loads "nn.bin" from the working directory, evaluates
+// with it ("ev" in the console shows the network's score), and a broken file
+// stops the start with status 1.
+TEST(Startup, DefaultStartLoadsTheNetworkFile) {
+  testutil::TempDir dir;
+  {
+    // Smallest valid network: 896 + 42 inputs, 1 x 1 hidden, one output,
+    // all weights zero, so every position scores 0.
+    const uint16_t header[9] = {0, 1, 896, 42, 1, 1, 1, 0, 0};
+    const size_t floats = (896 + 42) * 1 + 1 * 1 + 1 * 1 + 1 + 8;
+    std::ofstream out(dir.file("nn.bin"), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header), 18);
+    std::vector<float> zeros(floats, 0.0f);
+    out.write(reinterpret_cast<const char*>(zeros.data()), static_cast<std::streamsize>(floats * 4));
+  }
+  EngineProcess engine({"-c"}, dir.path());
+  ASSERT_TRUE(engine.started());
+  ASSERT_EQ(runToEnd(engine, "ev\nquit\n"), 0) << engine.transcript();
+  auto lines = engine.lines();
+  ASSERT_GE(lines.size(), 3u) << engine.transcript();
+  EXPECT_EQ(lines[2], "loaded NN");
+  EXPECT_NE(engine.transcript().find("NN eval= 0"), std::string::npos) << engine.transcript();
+
+  // A file cut short is refused.
+  std::filesystem::resize_file(dir.file("nn.bin"), 100);
+  EngineProcess broken({}, dir.path());
+  ASSERT_TRUE(broken.started());
+  EXPECT_EQ(runToEnd(broken, ""), 1) << broken.transcript();
+  EXPECT_NE(broken.transcript().find("error loading NN"), std::string::npos);
 }
