@@ -153,6 +153,9 @@ MoveEntry* generateQuietChecks(const Position& pos, int colour, MoveEntry* out);
 MoveEntry* generateAll(const Position& pos, MoveEntry* out);
 // Legal moves only; returns the count.
 int generateLegal(Position& pos, MoveEntry* out);
+// Whether move is one of the pseudo-legal moves of the side to move (a move
+// from the transposition table or a book must pass this before it is made).
+bool isPseudoLegal(const Position& pos, Move move);
 
 // makemove.cpp
 extern const std::array<uint8_t, 64> castleMask;
@@ -178,6 +181,9 @@ struct SanTexts {
   char sanWithRank[16];
 };
 void moveToSan(const Position& pos, Move move, SanTexts& out);
+// Whether the side to move gives check with move (discoveries, castling rook
+// and en passant included).
+bool givesCheck(const Position& pos, Move move);
 // Reads any accepted move spelling; 1 and the move when exactly one legal
 // move matches, else 0 ("ambiguous move" printed for two candidates).
 int parseMove(Position& pos, const std::string& text, Move& out);

@@ -180,4 +180,48 @@ int generateLegal(Position& pos, MoveEntry* out) {
   return n;
 }
 
+bool isPseudoLegal(const Position& pos, Move m) {
+  const int from = moveFrom(m), to = moveTo(m);
+  const int us = pos.sideToMove;
+  const int piece = pos.board[from], target = pos.board[to];
+  if (from == to || !piece || colourOf(piece) != us) return false;
+  if (target && (colourOf(target) == us || typeOf(target) == kKing)) return false;
+  const Move flags = m & kPromoMask;
+  if (flags & (flags - 1)) return false;  // at most one promotion flag
+  const Bitboard occ = occupied(pos);
+  switch (typeOf(piece)) {
+    case kPawn: {
+      const bool lastRank = rankOf(to) == (us == kWhite ? 7 : 0);
+      if (lastRank != (flags != 0)) return false;
+      const int fwd = kForward[us];
+      if (to == from + fwd) return !target;
+      if (to == from + 2 * fwd)
+        return rankOf(from) == (us == kWhite ? 1 : 6) && !pos.board[from + fwd] && !target;
+      if (!(pawnAttacks[us][from] & bit(to))) return false;
+      return target || to == pos.epSquare;
+    }
+    case kKnight:
+      return !flags && (knightAttacks[from] & bit(to));
+    case kBishop:
+      return !flags && (bishopAttacks(from, occ) & bit(to));
+    case kRook:
+      return !flags && (rookAttacks(from, occ) & bit(to));
+    case kQueen:
+      return !flags && (queenAttacks(from, occ) & bit(to));
+    case kKing: {
+      if (flags) return false;
+      if (kingAttacks[from] & bit(to)) return true;
+      const int home = us == kWhite ? kE1 : kE8;
+      if (from != home || (to != home + 2 && to != home - 2)) return false;
+      const bool kingSide = to > from;
+      const int right = us == kWhite ? (kingSide ? kWhiteKingSide : kWhiteQueenSide)
+                                     : (kingSide ? kBlackKingSide : kBlackQueenSide);
+      const int rookSq = kingSide ? home + 3 : home - 4;
+      return (pos.castleRights & right) && pos.board[rookSq] == pieceCode(us, kRook) &&
+             !(between[from][rookSq] & occ);
+    }
+  }
+  return false;
+}
+
 }  // namespace board

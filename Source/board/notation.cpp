@@ -25,6 +25,8 @@ const char* promotionSuffix(Move m) {
   return "";
 }
 
+}  // namespace
+
 // Whether the side to move gives check after move, with the real position
 // after the move (castling rook and en-passant discoveries included).
 bool givesCheck(const Position& pos, Move move) {
@@ -48,6 +50,8 @@ bool givesCheck(const Position& pos, Move move) {
                        (rookAttacks(king, occ) & (ours[kRook] | ours[kQueen]));
   return attackers != 0;
 }
+
+namespace {
 
 void appendText(char* dst, const char* src) { strncat(dst, src, 15 - strlen(dst)); }
 void appendChar(char* dst, char c) {

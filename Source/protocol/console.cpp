@@ -73,10 +73,10 @@ void evaluationDisplay(int traceLevel) {
   }
   bool checked = inCheck(pos, pos.sideToMove);
   if (traceLevel < 2 && eval_mode != 0) {
-    output_format("NN eval= %d\n", eval::nn_evaluate(pos, *game->evalState, checked));
+    output_format("NN eval= %d\n", eval::nn_evaluate(pos, game->evalState, checked));
     return;
   }
-  int score = eval::evaluate(pos, *game->evalState, 0, checked, traceLevel);
+  int score = eval::evaluate(pos, game->evalState, 0, checked, traceLevel);
   if (checked) output_format("eval= %d (side to move is in check)", score);
 }
 

@@ -8,8 +8,6 @@ namespace protocol {
 
 using namespace board;
 
-GameRecord* game = nullptr;
-
 Position& game_position() { return game->position; }
 
 void set_start_position() { set_game_fen(kStartFen); }

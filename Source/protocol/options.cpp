@@ -1,4 +1,7 @@
-// Options: the record, the "uci" option lines and "setoption".
+// Options: the "uci" option lines, "setoption" and the configuration file.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "eval/nn.h"
@@ -6,9 +9,6 @@
 #include "protocol/protocol.h"
 
 namespace protocol {
-
-EngineOptions live_options;
-EngineOptions saved_options;
 
 namespace {
 
@@ -35,12 +35,75 @@ std::string trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
+// A leading decimal integer (none reads as 0), clamped.
+int readClamped(const std::string& value, int lo, int hi) {
+  const char* p = value.c_str();
+  while (*p == ' ' || *p == '\t') ++p;
+  char* end = nullptr;
+  long v = strtol(p, &end, 10);
+  if (end == p) v = 0;
+  return static_cast<int>(std::clamp<long>(v, lo, hi));
+}
+
+struct SpinOption {
+  const char* name;
+  int16_t EngineOptions::*field;
+  int lo, hi;
+};
+constexpr SpinOption kSpins[] = {
+    {"MoveOverhead", &EngineOptions::MoveOverhead, 0, 5000},
+    {"Contempt", &EngineOptions::Contempt, -150, 150},
+    {"Selectivity", &EngineOptions::Selectivity, 0, 200},
+    {"MultiPV", &EngineOptions::MultiPV, 1, 255},
+    {"OwnBook_Variety", &EngineOptions::OwnBook_Variety, 0, 100},
+    {"OwnBook_Depth", &EngineOptions::OwnBook_Depth, 0, 60},
+    {"OwnBook2_Depth", &EngineOptions::OwnBook2_Depth, 0, 60},
+    {"SyzygyProbeDepth6", &EngineOptions::SyzygyProbeDepth6, -5, 100},
+    {"UCI_Elo", &EngineOptions::UCI_Elo, 1500, 3300},
+};
+struct CheckOption {
+  const char* name;
+  int16_t EngineOptions::*field;
+};
+constexpr CheckOption kChecks[] = {
+    {"Ponder", &EngineOptions::Ponder},
+    {"OwnBook", &EngineOptions::OwnBook},
+    {"UCI_LimitStrength", &EngineOptions::UCI_LimitStrength},
+};
+
+bool searching() { return search_state.load() != kIdle; }
+
+bool loadingConfig = false;
+
 }  // namespace
 
 void print_option_lines() {
+  const EngineOptions& o = saved_options;
+  const char* no = "false";
+  const char* yes = "true";
+  if (o.UCI_Elo == 0) saved_options.UCI_Elo = live_options.UCI_Elo = static_cast<int16_t>(max_elo);
+  output_format("option name ConfigFilePath type string default %s", o.ConfigFilePath.c_str());
+  output_format("option name Hash type spin default %d min 0 max 32768", o.Hash);
+  output_format("option name Threads type spin default %d min 1 max 160", o.Threads);
+  output_line("option name Clear_Hash type button");
   output_format("option name NN_File type string default %s", live_options.NN_file.c_str());
-  output_format("option name Use_NN_eval type check default %s", eval_mode ? "true" : "false");
-  output_format("option name Log type check default %s", saved_options.Log ? "true" : "false");
+  output_format("option name Use_NN_eval type check default %s", eval_mode ? yes : no);
+  output_format("option name OwnBook type check default %s", o.OwnBook ? yes : no);
+  output_format("option name OwnBook_File type string default %s", o.OwnBook_File.c_str());
+  output_format("option name OwnBook_Depth type spin default %d min 0 max 60", o.OwnBook_Depth);
+  output_format("option name OwnBook2_File type string default %s", o.OwnBook2_File.c_str());
+  output_format("option name OwnBook2_Depth type spin default %d min 0 max 60", o.OwnBook2_Depth);
+  output_format("option name OwnBook_Variety type spin default %d min 0 max 100", o.OwnBook_Variety);
+  output_format("option name SyzygyPath type string default %s", o.SyzygyPath.c_str());
+  output_format("option name SyzygyProbeDepth6 type spin default %d min -5 max 100", o.SyzygyProbeDepth6);
+  output_format("option name Log type check default %s", o.Log ? yes : no);
+  output_format("option name Ponder type check default %s", o.Ponder ? yes : no);
+  output_format("option name MultiPV type spin default %d min 1 max 255", o.MultiPV);
+  output_format("option name MoveOverhead type spin default %d min 0 max 5000", o.MoveOverhead);
+  output_format("option name UCI_LimitStrength type check default %s", o.UCI_LimitStrength ? yes : no);
+  output_format("option name UCI_Elo type spin default %d min 1500 max %d", o.UCI_Elo, static_cast<int>(max_elo));
+  output_format("option name Contempt type spin default %d min -150 max 150", o.Contempt);
+  output_format("option name Selectivity type spin default %d min 0 max 200", o.Selectivity);
 }
 
 void set_log_option(bool on, bool announce) {
@@ -71,33 +134,111 @@ bool load_network_option(bool atStartup) {
   return true;
 }
 
-void apply_option(const std::string& rawName, const std::string& rawValue) {
-  std::string name = rawName.substr(0, 100), value = rawValue.substr(0, 200);
-  std::string key = lower(name);
-  if (key == "nn_file") {
-    stop_and_wait();
-    live_options.NN_file = value.substr(0, 149);
-    output_format("info string NN_path set to '%s'", live_options.NN_file.c_str());
-    if (load_network_option(false)) game->evalState->clearCaches();
-    return;
-  }
-  if (key == "use_nn_eval") {
-    stop_and_wait();
-    bool on = value.find("true") != std::string::npos;
-    if (on && eval::network_count == 0 && !load_network_option(false)) {
-      output_line("info string Use_NN_eval needs a network; staying with the hand-crafted evaluation");
-      on = false;
+void load_config() {
+  // A configuration file naming a configuration file is not read again.
+  if (loadingConfig) return;
+  FILE* f = fopen(live_options.ConfigFilePath.c_str(), "r");
+  if (!f) return;
+  loadingConfig = true;
+  output_format("info string loading parameters from %s", live_options.ConfigFilePath.c_str());
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, f)) {
+    std::string line = buffer;
+    if (!line.empty() && line.back() != '\n' && !feof(f)) {
+      // Longer than a line may be: skip the rest of it.
+      int c;
+      while ((c = fgetc(f)) != EOF && c != '\n') {
+      }
+      continue;
     }
-    eval_mode = on ? 1 : 0;
-    // Both evaluations share the evaluation cache.
-    game->evalState->clearCaches();
-    output_format("info string %s set to %d", name.c_str(), on ? 1 : 0);
-    return;
+    if (line.size() <= 3) continue;
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = line.substr(0, line.find('#'));
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string name = line.substr(0, eq);
+    name.erase(name.find_last_not_of(" \t") + 1);
+    std::string value = line.substr(eq + 1);
+    value.erase(0, value.find_first_not_of(" \t") == std::string::npos ? value.size() : value.find_first_not_of(" \t"));
+    apply_option(name.substr(0, 100), value.substr(0, 200));
   }
-  if (key == "log") {
-    bool on = value.find("true") != std::string::npos;
-    output_format("info string %s set to %d", name.c_str(), on ? 1 : 0);
+  fclose(f);
+  loadingConfig = false;
+  live_options.rebuild = 1;
+  saved_options = live_options;
+}
+
+void apply_option(const std::string& rawName, const std::string& rawValue) {
+  const std::string name = rawName.substr(0, 100), value = rawValue.substr(0, 200);
+  const std::string key = lower(name);
+  const bool on = value.find("true") != std::string::npos;
+  EngineOptions& o = live_options;
+  auto says = [&](int v) { output_format("info string %s set to %d", name.c_str(), v); };
+
+  if (key == "configfilepath") {
+    if (searching()) return;
+    o.ConfigFilePath = value.substr(0, 143);
+    output_format("info string ConfigFilePath set to '%s'", o.ConfigFilePath.c_str());
+    load_config();
+  } else if (key == "hash") {
+    if (searching()) return;
+    o.Hash = readClamped(value, 0, 32768);
+    says(o.Hash);
+    if (o.Hash != search::hashMb || !search::ttEntryCount()) {
+      if (!search::ttAllocate(o.Hash)) std::exit(-1);
+      search::ttEnabled = o.Hash > 0 ? std::max<uint8_t>(search::ttEnabled, 1) : search::ttEnabled;
+    }
+  } else if (key == "threads") {
+    if (searching()) return;
+    o.Threads = static_cast<int16_t>(readClamped(value, 1, 160));
+    search::threadCount = o.Threads;
+    says(o.Threads);
+  } else if (key == "clear_hash") {
+    if (searching()) return;
+    if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
+    output_line("info string Hash table cleared");
+  } else if (key == "nn_file") {
+    stop_and_wait();
+    o.NN_file = value.substr(0, 149);
+    output_format("info string NN_path set to '%s'", o.NN_file.c_str());
+    if (load_network_option(false)) game->evalState.clearCaches();
+  } else if (key == "use_nn_eval") {
+    stop_and_wait();
+    bool want = on;
+    if (want && eval::network_count == 0 && !load_network_option(false)) {
+      output_line("info string Use_NN_eval needs a network; staying with the hand-crafted evaluation");
+      want = false;
+    }
+    eval_mode = want ? 1 : 0;
+    // Both evaluations share the evaluation cache.
+    game->evalState.clearCaches();
+    says(want ? 1 : 0);
+  } else if (key == "log") {
+    says(on ? 1 : 0);
     set_log_option(on, false);
+  } else if (key == "ownbook_file" || key == "ownbook2_file") {
+    std::string& field = key == "ownbook_file" ? o.OwnBook_File : o.OwnBook2_File;
+    field = value.substr(0, 143);
+    output_format("info string %s set to '%s'", key == "ownbook_file" ? "OwnBook_File" : "OwnBook2_File",
+                  field.c_str());
+  } else if (key == "syzygypath") {
+    stop_and_wait();
+    o.SyzygyPath = value.substr(0, 143);
+    output_format("info string SyzygyPath set to '%s'", o.SyzygyPath.c_str());
+  } else {
+    for (const SpinOption& s : kSpins)
+      if (key == lower(s.name)) {
+        o.*s.field = static_cast<int16_t>(readClamped(value, s.lo, s.hi));
+        says(o.*s.field);
+        return;
+      }
+    for (const CheckOption& c : kChecks)
+      if (key == lower(c.name)) {
+        o.*c.field = on ? 1 : 0;
+        says(on ? 1 : 0);
+        return;
+      }
   }
 }
 

@@ -9,13 +9,11 @@
 #include "eval/nn.h"
 #include "protocol/output.h"
 #include "protocol/protocol.h"
+#include "tools/tools.h"
 
 namespace protocol {
 
 using namespace board;
-
-double calibration_nps = 0;
-float max_elo = 0;
 
 namespace {
 
@@ -185,8 +183,8 @@ void calibrate() {
   while ((seconds = platform::now_seconds() - start) < 0.3) {
     ++nodes;
     bool checked = inCheck(pos, pos.sideToMove);
-    volatile int score = eval_mode ? eval::nn_evaluate(pos, *game->evalState, checked)
-                                   : eval::evaluate(pos, *game->evalState, 0, checked, 0);
+    volatile int score = eval_mode ? eval::nn_evaluate(pos, game->evalState, checked)
+                                   : eval::evaluate(pos, game->evalState, 0, checked, 0);
     (void)score;
     MoveEntry* end = generateAll(pos, list);
     int made = 0;
@@ -212,6 +210,7 @@ int run_engine(int argc, char** argv) {
   game->position.owner = &game->history;
   initAttackTables();
   eval::initKpk();
+  search::initSearchTables();
 
   live_options = EngineOptions{};
   saved_options = live_options;
@@ -227,6 +226,7 @@ int run_engine(int argc, char** argv) {
     return 1;
   }
   limits = command_line_limits;
+  search::threadCount = live_options.Threads;
   // Fixed-limit runs need little table.
   EngineOptions& o = live_options;
   if (limits.depth_limit <= 7) o.Hash = 1;
@@ -240,9 +240,10 @@ int run_engine(int argc, char** argv) {
         break;
       }
   }
-  initZobristKeys();
+  if (!search::ttAllocate(o.Hash)) return 1;
   if (o.Log) set_log_option(true, false);
   saved_options = live_options;
+  if (!o.ConfigFilePath.empty()) load_config();
 
   eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
   output_format("Hello from %s\n", kEngineName);
@@ -265,6 +266,13 @@ int run_engine(int argc, char** argv) {
       quit_requested = 0;
       command_loop();
       break;
+    case kEpdTest:
+      tools::run_epd_test(settings.inputFile, settings.outputFile);
+      break;
+    case kBench:
+    case kPBench:
+      tools::run_bench(settings.runMode == kBench ? 20 : 10, settings.runMode == kPBench);
+      break;
     case kBench2:
     case kMakeConfig:
       break;
@@ -272,7 +280,10 @@ int run_engine(int argc, char** argv) {
       output_format("%s is not available in this build yet", settings.modeSwitch);
       break;
   }
+  stop_and_wait();
   close_log_file();
+  search::releaseThreads();
+  search::ttAllocate(0);
   delete game;
   game = nullptr;
   return status;

@@ -1,6 +1,9 @@
 // The UCI command reader and loop.
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <vector>
 
 #include "board/attacks.h"
 #include "protocol/output.h"
@@ -10,19 +13,116 @@ namespace protocol {
 
 using namespace board;
 
-std::atomic<uint8_t> search_state{kIdle};
-std::atomic<uint8_t> stop_requested{0};
-std::atomic<uint8_t> quit_requested{0};
-search::SearchLimits limits;
 search::SearchLimits command_line_limits;
-double noise = 0;
-int eval_mode = 1;
 bool command_echo = true;
 platform::LineReader input;
 
 namespace {
 
 bool commandExecuted = false;
+// A pondering or infinite search that ends by itself keeps its "bestmove"
+// until "stop" or "ponderhit" arrives.
+bool holdBestMove = false;
+
+// The value word after keyword in the argument words, if present.
+bool keywordValue(const std::vector<std::string>& words, const char* keyword, long long& value) {
+  for (size_t i = 0; i + 1 < words.size(); ++i)
+    if (words[i] == keyword) {
+      char* end = nullptr;
+      value = strtoll(words[i + 1].c_str(), &end, 10);
+      return end != words[i + 1].c_str();
+    }
+  return false;
+}
+
+bool hasWord(const std::vector<std::string>& words, const char* word) {
+  for (const auto& w : words)
+    if (w == word) return true;
+  return false;
+}
+
+void handleGo(const std::string& args) {
+  stop_and_wait();
+  std::vector<std::string> words;
+  std::istringstream in(args);
+  for (std::string w; in >> w;) words.push_back(w);
+  search::SearchLimits& l = limits;
+  // Depth and node limits of an earlier "go" do not carry over.
+  l.depth_limit = command_line_limits.depth_limit;
+  l.node_limit = command_line_limits.node_limit;
+  l.level_moves = 0;
+  const int stm = game_position().sideToMove;
+  long long v;
+  if (keywordValue(words, "wtime", v)) l.time_left[0] = std::max(0.0f, static_cast<float>(v) / 1000.0f);
+  if (keywordValue(words, "btime", v)) l.time_left[1] = std::max(0.0f, static_cast<float>(v) / 1000.0f);
+  if (keywordValue(words, "winc", v) && stm == kWhite) l.increment = std::max(0.0f, static_cast<float>(v) / 1000.0f);
+  if (keywordValue(words, "binc", v) && stm == kBlack) l.increment = std::max(0.0f, static_cast<float>(v) / 1000.0f);
+  if (keywordValue(words, "movestogo", v)) {
+    l.level_moves = 40;
+    l.moves_to_go = static_cast<int>(std::clamp<long long>(v, 1, 1000));
+    l.depth_limit = search::kMaxDepth;
+    l.node_limit = 0;
+  }
+  if (keywordValue(words, "depth", v)) {
+    l.level_moves = 1;
+    l.level_time = 10000000.0f;
+    l.depth_limit = static_cast<int>(std::clamp<long long>(v, 0, search::kMaxDepth));
+  }
+  if (keywordValue(words, "nodes", v)) {
+    const long long n = std::clamp<long long>(v, 0, 1000000000000000LL);
+    const long long r = rand() % 80;
+    l.level_moves = 1;
+    l.level_time = 10000000.0f;
+    l.node_limit = static_cast<uint64_t>(std::max(0LL, n + (n * (40 - r)) / 1000));
+  }
+  if (keywordValue(words, "movetime", v)) {
+    l.level_moves = 1;
+    l.increment = 0;
+    l.level_time = std::max(0.0f, static_cast<float>(v) / 1000.0f);
+  }
+  const bool infinite = hasWord(words, "infinite");
+  if (infinite) {
+    l.level_time = 10000000.0f;
+    l.increment = 0;
+    l.node_limit = 0;
+    l.depth_limit = search::kMaxDepth;
+    l.level_moves = 1;
+  }
+  const bool ponder = hasWord(words, "ponder");
+  holdBestMove = ponder || infinite;
+  search_state = ponder ? kGoPonderReceived : kGoReceived;
+}
+
+void printConsoleSummary() {
+  const auto& c = search::control;
+  double fill = 0;
+  if (search::ttEntryCount() >= 3000) fill = search::ttHashfull() * 0.1;
+  const float elapsed = c.elapsed.load();
+  output_format("move= %s, time= %0.3f, score= %d, nodes= %0.0f, nps= %0.0fK ebf= %0.2f",
+                moveToText(c.best_line[1]).c_str(), elapsed, c.best_score, static_cast<double>(c.total_nodes),
+                c.total_nodes / (elapsed + 0.001) / 1000, search::effectiveBranchingFactor());
+  output_format("Hash fill= %.1f%%, Hash hits: main= %0.1f%%, pawn= %0.1f%%, eval= %0.1f%%, TB=%0.0fK", fill,
+                c.total_tt_hits * 100.0 / (c.total_tt_probes + 1), c.total_pawn_hits * 100.0 / (c.total_pawn_probes + 1),
+                c.total_eval_hits * 100.0 / (c.total_evals + 1), c.total_tbhits / 1000.0);
+  if (c.node_type_count[0] | c.node_type_count[1] | c.node_type_count[2] | c.node_type_count[3])
+    output_format("ncnt1= %d, ncnt2= %d, ncnt3= %d, ncnt4= %d", static_cast<int>(c.node_type_count[0]),
+                  static_cast<int>(c.node_type_count[1]), static_cast<int>(c.node_type_count[2]),
+                  static_cast<int>(c.node_type_count[3]));
+  output_line("");
+}
+
+void reportBestMove() {
+  const auto& c = search::control;
+  search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
+  if (uci_mode) {
+    const Move best = c.best_line[1], ponder = best ? c.best_line[2] : 0;
+    std::string text = "bestmove " + (best ? moveToText(best) : std::string("0000"));
+    if (ponder) text += " ponder " + moveToText(ponder);
+    output_line(text);
+  } else {
+    printConsoleSummary();
+  }
+}
 
 // First word (at most 127 characters) and the text after it.
 void splitCommand(const std::string& line, std::string& word, std::string& args) {
@@ -78,9 +178,30 @@ void handleUciNewGame() {
 }  // namespace
 
 void stop_and_wait() {
-  if (search_state.load() == kIdle) return;
+  holdBestMove = false;
+  const uint8_t state = search_state.load();
+  if (state == kIdle) return;
   stop_requested = 1;
-  while (!(search_state.load(std::memory_order_acquire) & kFinishedFlag)) platform::sleep_ms(1);
+  if (state != kGoReceived && state != kGoPonderReceived) search::waitForSearchEnd();
+  stop_requested = 0;
+  search_state = kIdle;
+}
+
+void start_requested_search() {
+  const uint8_t state = search_state.load();
+  search::prepareSearch();
+  search::control.book_move = 0;
+  if (game_position().rule50 > 100) {
+    // Drawn by the fifty-move rule already: answer at once.
+    search::control.best_line[1] = 0;
+    search_state = static_cast<uint8_t>((state == kGoReceived ? kSearching : kPondering) | kFinishedFlag);
+    return;
+  }
+  if (search::startSearchThread(state == kGoReceived ? kSearching : kPondering) != 0) std::exit(-1);
+}
+
+void finish_search_report() {
+  reportBestMove();
   stop_requested = 0;
   search_state = kIdle;
 }
@@ -110,11 +231,15 @@ void handle_uci_command(const std::string& command) {
   } else if (word == "position") {
     handlePosition(args);
   } else if (word == "go") {
-    output_line("info string searching is not available in this build yet");
+    handleGo(args);
+  } else if (word == "_show") {
+    search::printSelectivity();
   } else if (word == "ponderhit") {
     uint8_t expected = kPondering;
     search_state.compare_exchange_strong(expected, kSearching);
+    holdBestMove = false;
   } else if (word == "stop") {
+    holdBestMove = false;
     if (search_state.load() != kIdle) stop_requested = 1;
   } else if (word == "quit") {
     stop_and_wait();
@@ -145,15 +270,24 @@ void poll_command() {
 
 void command_loop() {
   while (!quit_requested) {
-    poll_command();
+    const float elapsed = search::updateElapsed();
+    const uint8_t state = search_state.load();
+    commandExecuted = false;
+    // Early in a search, and while it stops, follow it closely instead of reading.
+    if (state == kIdle || (state & kFinishedFlag) || (elapsed > 0.015f && !stop_requested.load())) {
+      poll_command();
+      if (!commandExecuted) platform::sleep_ms(2);
+    }
     if (quit_requested) break;
+    search::checkTime();
+    const uint8_t now = search_state.load();
+    if (now == kGoReceived || now == kGoPonderReceived) start_requested_search();
+    if ((search_state.load(std::memory_order_acquire) & kFinishedFlag) && !holdBestMove) finish_search_report();
     if (input.endOfInput && input.lines.empty()) {
       // End of input acts as "quit" once the queued commands are done.
       stop_and_wait();
       quit_requested = 1;
-      break;
     }
-    if (!commandExecuted) platform::sleep_ms(2);
   }
 }
 

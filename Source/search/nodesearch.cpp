@@ -1,0 +1,326 @@
+// The node search below the root: principal-variation alpha-beta with the
+// table, razoring, threat pruning, null move, internal iterative deepening,
+// late-move and exchange pruning, and late-move reductions.
+#include <algorithm>
+#include <cmath>
+
+#include "board/attacks.h"
+#include "eval/nn.h"
+#include "search/search.h"
+
+namespace search {
+
+using namespace board;
+
+bool nnNoise = false;
+
+namespace {
+
+inline int roundHalfAway(float v) { return static_cast<int>(v < 0 ? -std::floor(-v + 0.5f) : std::floor(v + 0.5f)); }
+
+// The capture or quiet piece move loses material by exchange (pawn en
+// passant excepted); checked against the -70 threshold.
+inline bool failsExchange(const Position& pos, Move m) {
+  const int from = moveFrom(m), to = moveTo(m);
+  const int mover = typeOf(pos.board[from]);
+  if (exchangeRank[mover] <= exchangeRank[typeOf(pos.board[to])]) return false;
+  if (mover == kPawn && to == pos.epSquare) return false;
+  return staticExchange(pos, pos.sideToMove, from, to) < -70;
+}
+
+// A quiet move that late-move pruning keeps because it creates a threat.
+bool createsThreat(const Position& pos, Move m) {
+  const int us = pos.sideToMove, them = us ^ 1;
+  const int from = moveFrom(m), to = moveTo(m);
+  const int type = typeOf(pos.board[from]);
+  const auto& e = pos.pieces[them];
+  const auto& own = pos.pieces[us];
+  const Bitboard zone = kingAttacks[pos.kingSquare[them]];
+  const Bitboard occ = occupied(pos);
+  const Bitboard after = (occ & ~bit(from)) | bit(to);
+  switch (type) {
+    case kPawn:
+      return pawnAttacks[us][to] & (e[kKnight] | e[kBishop] | e[kRook] | e[kQueen] | zone);
+    case kKnight:
+      return knightAttacks[to] & (e[kRook] | e[kQueen] | zone);
+    case kKing:
+      return false;
+    default:
+      break;
+  }
+  if (type == kBishop && (bishopAttacks(to, after) & ~bishopAttacks(from, occ) & (e[kRook] | e[kQueen]))) return true;
+  if (type == kRook && (rookAttacks(to, after) & ~rookAttacks(from, occ) & e[kQueen])) return true;
+  // Sliders reaching the king zone, seeing through own sliders of their kind.
+  auto reach = [&](int sq, Bitboard o) {
+    Bitboard a = 0;
+    if (type == kBishop || type == kQueen) a |= bishopAttacks(sq, o & ~(own[kBishop] | own[kQueen]));
+    if (type == kRook || type == kQueen) a |= rookAttacks(sq, o & ~(own[kRook] | own[kQueen]));
+    return a;
+  };
+  Bitboard fresh = reach(to, after) & ~reach(from, occ) & zone;
+  while (fresh) {
+    int sq = popLowest(fresh);
+    if (attackersOf(pos, sq, us, occ) & ~bit(from)) return true;
+  }
+  return false;
+}
+
+// Static threat pruning: the side can afford what it is threatened with.
+bool sepPrune(SearchThread& t, int ply, int depth, int eval, int beta) {
+  const Position& pos = t.position;
+  const int us = pos.sideToMove, them = us ^ 1;
+  int threat = t.stack[ply].threat[us];
+  if (eval_mode != 0) {
+    // The network leaves no threat record; estimate the largest one here.
+    const Bitboard advanced = them == kWhite ? 0x00FFFF0000000000ull : 0x0000000000FFFF00ull;
+    Bitboard runners = pos.pieces[them][kPawn] & advanced;
+    const Bitboard empty = ~occupied(pos);
+    if (them == kWhite ? ((runners << 8) & empty) : ((runners >> 8) & empty)) threat = std::max(threat, 350);
+    Bitboard targets = pos.pieces[us][kQueen];
+    if (beta + 100 > eval) targets |= pos.pieces[us][kPawn];
+    if (beta + 335 > eval) targets |= pos.pieces[us][kKnight] | pos.pieces[us][kBishop];
+    if (beta + 535 > eval) targets |= pos.pieces[us][kRook];
+    while (targets) threat = std::max(threat, staticExchange(pos, them, kNoSquare, popLowest(targets)));
+  }
+  return eval - threat >= beta + sel.SEP_margin[std::min(depth, 11)];
+}
+
+int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool inCheck, int nodeType) {
+  Position& pos = t.position;
+  StackEntry& s = t.stack[ply];
+  const int alphaAtEntry = alpha;
+  int best = -kInfinity;
+  Move bestMove = 0;
+  s.movesSearched = 0;
+  const bool pruningAllowed = depth >= 1 && depth <= sel.LMP_depth && !inCheck && nodeType != 0 && !s.iidActive;
+  const int iterationDepth = t.threadIterationDepth.load(std::memory_order_relaxed);
+  Move* pv = t.pv[ply];
+  startPicker(t, ply, kPickMain);
+  for (MoveEntry* e; (e = pickNextMove(t, ply));) {
+    const Move m = e->move;
+    if (m == 0 || (m == s.ttMove && e != &s.ttEntry)) continue;
+    if (!isLegal(pos, pos.sideToMove, m)) continue;
+    const int moveClass = moveClassOf(pos, m);
+    s.moveClass = static_cast<uint16_t>(moveClass);
+    int R = 0;
+    if (best >= -9799) {
+      if (pruningAllowed && !(depth > 1 && moveClass != 0)) {
+        if (moveClass == 0 && s.movesSearched >= sel.LMP_count[std::min(depth, 11)] + e->score / 4 &&
+            !createsThreat(pos, m))
+          continue;
+        if (failsExchange(pos, m)) continue;
+      }
+      if (depth >= sel.LMR_depth) {
+        const int d = std::min(depth, 31);
+        float x = sel.LMR_table[d][std::min<int>(s.movesSearched, 31)];
+        if (nodeType != 0) x += 1.2f;
+        if (e->score > 31) x -= 1.0f;
+        if (ply + d < iterationDepth - 5) x *= 0.7f;
+        const int r = roundHalfAway(x);
+        R = r < 0 ? 0 : (moveClass != 0 && r >= 2) ? 1 : std::min(r, 4);
+        if (failsExchange(pos, m)) ++R;
+        if (d - R < 1) R = d - 1;
+      }
+    }
+    s.reduction = static_cast<uint8_t>(R);
+    s.currentMove = m;
+    s.currentPiece = e->piece;
+    makeMove(pos, m);
+    int score;
+    if (s.movesSearched == 0 || depth < 2) {
+      score = -search(t, ply + 1, depth - 1, -beta, -alpha, -nodeType);
+    } else {
+      score = -search(t, ply + 1, depth - R - 1, -alpha - 1, -alpha, 1);
+      if (score > alpha && !stop_requested.load(std::memory_order_relaxed)) {
+        s.reSearching = 1;
+        score = -search(t, ply + 1, depth - 1, -beta, -alpha, nodeType != 0 ? -1 : 0);
+        s.reSearching = 0;
+      }
+    }
+    unmakeMove(pos);
+    if (stop_requested.load(std::memory_order_relaxed)) return 0;
+    ++s.movesSearched;
+    if (e->captured == 0 && depth > 0) updateQuietStats(t, ply, m, e->piece, depth, score, alpha);
+    if (score > best) {
+      best = score;
+      bestMove = m;
+      pv[ply] = m;
+      pv[ply + 1] = 0;
+      if (score > alpha) {
+        if (score >= beta) break;
+        alpha = score;
+        if (ply + 1 < kStackSize) {
+          const Move* child = t.pv[ply + 1];
+          for (int i = ply + 1; i < kStackSize; ++i) {
+            pv[i] = child[i];
+            if (!child[i]) break;
+          }
+        }
+      }
+    }
+  }
+  int storeAlpha = alphaAtEntry, storeBeta = beta;
+  if (bestMove == 0) {
+    best = inCheck ? ply - kMateValue : 0;
+    storeAlpha = -kInfinity;
+    storeBeta = kInfinity;
+  }
+  if (depth >= 0) ttStore(pos, ply, depth, bestMove, best, storeAlpha, storeBeta);
+  return best;
+}
+
+}  // namespace
+
+int moveClassOf(const Position& pos, Move m) {
+  const int from = moveFrom(m), to = moveTo(m);
+  const int type = typeOf(pos.board[from]);
+  int c = 0;
+  if (pos.board[to] || (type == kPawn && to == pos.epSquare)) c |= 0x01;
+  if (givesCheck(pos, m)) c |= 0x02;
+  if (type != kPawn) return c;
+  const int us = pos.sideToMove;
+  const int relRank = us == kWhite ? rankOf(to) : 7 - rankOf(to);
+  if (relRank == 7) return c | ((m & kPromoQueen) || !isPromotion(m) ? 0x30 : 0x20);
+  if (relRank == 6) return c | 0x28;
+  if (relRank == 5) {
+    // A passed pawn reaching its sixth rank with the way ahead open.
+    const int ahead = to + kForward[us];
+    const Bitboard front = bit(ahead) | bit(ahead + kForward[us]);
+    const Bitboard files = front | ((front & ~0x0101010101010101ull) >> 1) | ((front & ~0x8080808080808080ull) << 1);
+    if (!pos.board[ahead] && !(files & pos.pieces[us ^ 1][kPawn])) c |= 0x20;
+  }
+  return c;
+}
+
+int staticEvaluation(SearchThread& t, int ply, bool inCheck) {
+  const Position& pos = t.position;
+  StackEntry& s = t.stack[ply];
+  int eval = eval_mode != 0 ? eval::nn_evaluate(pos, t.evalState, inCheck, nnNoise)
+                            : eval::evaluate(pos, t.evalState, ply, inCheck, 0, s.threat);
+  return eval * (128 - pos.rule50) / 128;
+}
+
+int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType) {
+  Position& pos = t.position;
+  // Only this thread writes its counter: a plain increment, readable by others.
+  const uint64_t nodes = t.nodes.load(std::memory_order_relaxed) + 1;
+  t.nodes.store(nodes, std::memory_order_relaxed);
+  if (limit_active && control.iteration_depth.load(std::memory_order_relaxed) >= 2 &&
+      !stop_requested.load(std::memory_order_relaxed))
+    throttle(t);
+  if (nodes > t.nodeLimit && t.threadCompletedDepth.load(std::memory_order_relaxed) >= 2) stop_requested = 1;
+  if (stop_requested.load(std::memory_order_relaxed)) return 0;
+
+  if (ply > t.selDepth) t.selDepth = ply;
+  alpha = std::max(alpha, ply - kMateValue);
+  beta = std::min(beta, kMateValue - 1 - ply);
+  if (alpha >= beta) return alpha;
+
+  StackEntry& s = t.stack[ply];
+  s.alpha = static_cast<int16_t>(alpha);
+  s.beta = static_cast<int16_t>(beta);
+  s.nodeType = static_cast<int16_t>(nodeType);
+  s.threat[0] = s.threat[1] = 0;
+  s.tbResult = -1;
+  s.movesSearched = 0;
+  s.iidActive = s.reSearching = 0;
+  s.moveClass = 0;
+  s.reduction = 0;
+  s.ttMove = 0;
+  t.pv[ply][ply] = t.pv[ply][ply + 1] = 0;
+  if (nodeType >= -1 && nodeType <= 1) ++t.nodeTypeCount[nodeType + 1];
+
+  const int us = pos.sideToMove;
+  const int checker = findAttacker(pos, pos.kingSquare[us], us ^ 1, occupied(pos));
+  const bool inCheck = checker != kNoSquare;
+  s.checker = static_cast<uint8_t>(checker);
+  s.inCheck = inCheck;
+
+  if (isDraw(pos, ply)) return 0;
+  if (ply > 65) return inCheck ? 0 : staticEvaluation(t, ply, false);
+
+  const StackEntry& parent = t.stack[ply - 1];
+  int extension = 0;
+  if (inCheck) {
+    extension = 1;
+  } else if (pos.pieceMaterial[us] == 0) {
+    const int captured = t.history.undoCount > 0 ? t.history.undoStack[t.history.undoCount - 1].capturedType : 0;
+    if (captured >= kKnight && captured <= kQueen) extension = 1;
+  }
+  if (!extension && depth < 3 && (parent.moveClass & 0x20)) extension = 1;
+  depth += extension;
+  s.depth = static_cast<int16_t>(depth);
+
+  int ttDepth = 0;
+  bool ttLow = false, ttHigh = false;
+  if (depth >= 0 && ttEnabled) {
+    ++t.ttProbes;
+    HashProbe h;
+    if (ttProbe(pos, h)) {
+      ++t.ttHits;
+      s.ttMove = h.move;
+      ttDepth = h.depth;
+      int v = h.score;
+      if (v < -9799) v += ply;
+      else if (v > 9798) v -= ply;
+      ttLow = v <= alpha && h.bound != kBoundLower;
+      ttHigh = v >= beta && h.bound != kBoundUpper;
+      if (depth <= ttDepth && nodeType != 0 && pos.rule50 + ttDepth < 100) {
+        if (ttLow) return alpha;
+        if (ttHigh) return beta;
+      }
+    }
+  }
+
+  const int eval = staticEvaluation(t, ply, inCheck);
+  s.staticEval = static_cast<int16_t>(eval);
+  if (inCheck) return searchMoves(t, ply, depth, alpha, beta, true, nodeType);
+  if (depth <= 0) return quiesce(t, ply, depth, alpha, beta, nodeType);
+
+  int iidDepth;
+  const int d11 = std::min(depth, 11);
+  if (depth <= sel.FP_depth && eval <= alpha - sel.FP_margin[d11] && !ttHigh && alpha <= 9798) {
+    if (nodeType != 0) return quiesce(t, ply, depth, alpha, beta, nodeType);
+    iidDepth = depth - 3;
+  } else if (eval >= beta + sel.BP_margin) {
+    if (nodeType == 0) {
+      iidDepth = depth - 3;
+    } else {
+      const bool hasPawn = (pos.materialSignature[us] & 15) != 0;
+      if (!parent.reSearching && !ttLow && pos.pieceMaterial[us] > 0 && hasPawn && beta > -9800) {
+        if (depth <= sel.SEP_depth && sepPrune(t, ply, depth, eval, beta)) return beta;
+        const bool nullBefore = parent.currentMove == 0 || (ply >= 3 && t.stack[ply - 2].currentMove == 0);
+        if (depth >= sel.NMP_depth && !nullBefore) {
+          int R = (depth >= 10 && pos.pieceMaterial[us] > 3) ? 4 : 3;
+          if (depth - R < 1) --R;
+          s.currentMove = 0;
+          s.currentPiece = 0;
+          s.moveClass = 0;
+          makeNullMove(pos);
+          const int score = -search(t, ply + 1, depth - R - 1, -beta, -alpha, -nodeType);
+          unmakeNullMove(pos);
+          if (stop_requested.load(std::memory_order_relaxed)) return 0;
+          if (score >= beta) {
+            if (depth < 6) return beta;
+            depth -= 5;
+            s.depth = static_cast<int16_t>(depth);
+          }
+        }
+      }
+      iidDepth = depth - 5 + (depth < 9 ? 1 : 0);
+    }
+  } else {
+    iidDepth = nodeType == 0 ? depth - 3 : depth - 5 + (depth < 9 ? 1 : 0);
+  }
+
+  if (std::max(ttDepth, 0) < iidDepth && eval >= alpha - 199) {
+    s.iidActive = 1;
+    searchMoves(t, ply, iidDepth, alpha, beta, false, nodeType);
+    s.iidActive = 0;
+    if (stop_requested.load(std::memory_order_relaxed)) return 0;
+    s.ttMove = t.pv[ply][ply];
+  }
+  return searchMoves(t, ply, depth, alpha, beta, false, nodeType);
+}
+
+}  // namespace search

@@ -1,0 +1,140 @@
+// Time management: the search start and the stop decision.
+#include <algorithm>
+#include <cmath>
+
+#include "board/attacks.h"
+#include "platform/platform.h"
+#include "protocol/output.h"
+#include "search/search.h"
+
+namespace search {
+
+using namespace board;
+
+void resetClock() {
+  control.clock_start = platform::now_seconds();
+  control.elapsed = 0.0f;
+}
+
+float updateElapsed() {
+  const float e = static_cast<float>(platform::now_seconds() - control.clock_start + 0.0001);
+  control.elapsed = e;
+  return e;
+}
+
+void prepareSearch() {
+  resetClock();
+  game->history.ply = 1;
+  game->threadBestMove = 0;
+  const Position& pos = game->position;
+  control.root_side = pos.sideToMove;
+  nnNoise = live_options.evalNoise && game->history.undoCount > 1;
+  strengthFromElo();
+  stop_requested = 0;
+  control.best_score = pos.rule50 > 100 ? 0 : -10000;
+  control.completed_depth = 0;
+  control.iteration_depth = 0;
+  control.best_change_depth = 0;
+  control.one_reply = false;
+  control.ponder_enabled = live_options.Ponder;
+  control.multi_pv = std::clamp<int>(live_options.MultiPV, 1, 255);
+  for (int i = 0; i < kStackSize; ++i) {
+    control.score_history[i] = -kInfinity;
+    control.nodes_by_depth[i] = 0;
+    control.best_line[i] = 0;
+  }
+  control.last_iteration_depth = 0;
+  control.last_iteration_time = 0;
+  ttNewSearch();
+  control.move_overhead = live_options.MoveOverhead * 0.001f;
+  if (hashMb <= 0) ttEnabled = 0;
+  if (live_options.rebuild) {
+    protocol::output_line("info string setting eval params...");
+    eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
+    live_options.rebuild = 0;
+  }
+
+  const int c = pos.sideToMove;
+  const float T = limits.time_left[c];
+  const int gamePly = game->history.undoCount;
+  if (limits.level_moves == 1) {
+    control.target_time = limits.level_time;
+    limits.time_left[c] = limits.level_time;
+  } else {
+    if (limits.level_moves == 0) {
+      limits.moves_to_go = gamePly > 19 ? 23 : 32 - gamePly / 2;
+    } else if (!uci_mode) {
+      limits.moves_to_go = limits.level_moves - ((gamePly / 2) % limits.level_moves);
+    }
+    limits.moves_to_go = std::clamp(limits.moves_to_go, 1, 1000);
+    float target = T / (limits.moves_to_go + 1);
+    if (control.ponder_enabled && limits.moves_to_go > 2) target *= 1.3f;
+    if (live_options.UCI_Elo < 2400) target *= 0.85f;
+    if (limits.increment > 0) target += T / (2 * limits.increment + T) * limits.increment;
+    target = std::min(target, T * 0.65f - 5 * control.move_overhead);
+    control.target_time = std::max(target, 0.002f);
+  }
+  if (noise < 9999) {
+    if (uci_mode) {
+      if (protocol::log_enabled()) {
+        protocol::log_line(("info string fen " + positionToFen(pos, false)).c_str());
+        char line[128];
+        snprintf(line, sizeof line, "info string ply= %d, trg_time= %0.3f sec", gamePly, control.target_time);
+        protocol::log_line(line);
+      }
+    } else {
+      protocol::output_format("fen %s", positionToFen(pos, false).c_str());
+      protocol::output_format("Ply= %d, cnt50= %d, Clock= %0.2fs, Target time= %0.2fs", gamePly, pos.rule50, T,
+                              control.target_time);
+    }
+  }
+}
+
+void checkTime() {
+  const float elapsed = updateElapsed();
+  // Tool searches (state 5) obey a time limit too, so "-t" alone ends them.
+  const uint8_t state = search_state.load();
+  if (!threads[0] || stop_requested.load() || (state != kSearching && state != kToolSearch) ||
+      control.iteration_depth.load() < 2 || elapsed < 0.015f)
+    return;
+  const int c = control.root_side;
+  const float remaining = std::max(0.0f, limits.time_left[c] - elapsed);
+  float limit, cap;
+  if (limits.level_moves == 1) {
+    limit = control.target_time;
+    cap = 0;
+  } else {
+    cap = std::min(control.move_overhead, 0.025f);
+    const int g = std::abs(control.best_score) > 335 ? std::abs(control.best_score) / 16 : 20;
+    float x = 0;
+    const SearchThread& main = *threads[0];
+    if (main.failState == 1) {
+      x = 0.25f * remaining;
+    } else if (main.failState == 2) {
+      x = 0.1f * remaining;
+    } else {
+      const int d = control.iteration_depth.load();
+      if (d > 3) {
+        if (control.best_score <= control.score_history[d - 1] - g) x += 0.03f * remaining;
+        if (control.best_score <= control.score_history[d - 2] - g) x += 0.03f * remaining;
+        if (d - control.best_change_depth <= 2) x += 0.02f * remaining;
+        if (d - control.best_change_depth > 5) x -= 0.25f * control.target_time;
+      }
+    }
+    if (x < 0.08f * remaining && threadCount > 1) {
+      for (int i = 1; i < kMaxThreads && threads[i]; ++i) {
+        const SearchThread& o = *threads[i];
+        if (o.threadBestScore.load() > control.best_score + g + 5 &&
+            o.threadCompletedDepth.load() >= control.completed_depth) {
+          x = 0.08f * remaining;
+          break;
+        }
+      }
+    }
+    limit = control.target_time + x - cap;
+  }
+  if ((control.iteration_depth.load() > 5 && control.one_reply) || remaining < 5 * cap || elapsed >= limit)
+    stop_requested = 1;
+}
+
+}  // namespace search

@@ -1,0 +1,191 @@
+// EPD test runner: searches each position of a suite and counts the
+// expected best moves found.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/attacks.h"
+#include "platform/platform.h"
+#include "protocol/output.h"
+#include "protocol/protocol.h"
+#include "tools/tools.h"
+
+namespace tools {
+
+using namespace board;
+using protocol::output_format;
+using protocol::output_line;
+
+EpdRecord parse_epd(const std::string& line) {
+  EpdRecord r;
+  size_t pos = 0;
+  for (int spaces = 0; pos < line.size(); ++pos)
+    if (line[pos] == ' ' && ++spaces == 4) break;
+  r.fen = line.substr(0, pos);
+  while (pos < line.size() && (line[pos] == ' ' || isdigit(static_cast<unsigned char>(line[pos])))) ++pos;
+  while (pos < line.size()) {
+    while (pos < line.size() && line[pos] == ' ') ++pos;
+    size_t opEnd = line.find(' ', pos);
+    size_t semi = line.find(';', pos);
+    if (semi == std::string::npos || pos >= line.size()) break;  // an operation without ';' is dropped
+    if (opEnd == std::string::npos || opEnd > semi) opEnd = semi;
+    const std::string opcode = line.substr(pos, opEnd - pos);
+    if (opcode.empty()) break;
+    // The operand, its words separated by single spaces.
+    std::string operand;
+    for (size_t i = opEnd; i < semi; ++i) {
+      if (line[i] == ' ' || line[i] == '\t') {
+        if (!operand.empty() && operand.back() != ' ') operand += ' ';
+      } else {
+        operand += line[i];
+      }
+    }
+    if (!operand.empty() && operand.back() == ' ') operand.pop_back();
+    if (opcode == "bm") r.bm = operand;
+    else if (opcode == "am") r.am = operand;
+    else if (opcode == "ce") r.ce = operand;
+    else if (opcode == "sc") r.sc = operand;
+    else if (opcode == "gr") r.gr = operand;
+    else if (opcode == "id") r.id = operand;
+    else if (opcode == "c0") r.c0 = operand;
+    pos = semi + 1;
+  }
+  return r;
+}
+
+namespace {
+
+std::vector<std::string> splitAt(const std::string& text, const char* separators) {
+  std::vector<std::string> parts;
+  std::string cur;
+  for (char c : text) {
+    if (strchr(separators, c)) {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+bool sameMove(const std::string& text, Move best) {
+  Move m;
+  return best && parseMove(protocol::game_position(), text, m) && m == best;
+}
+
+// Runs one tool search to its end while still reading "stop" and "quit".
+void runToolSearch() {
+  search::prepareSearch();
+  if (search::startSearchThread(search::kToolSearch) != 0) std::exit(-1);
+  while (!(search::search_state.load(std::memory_order_acquire) & search::kFinishedFlag)) {
+    if (search::limits.depth_limit > 2) platform::sleep_ms(1);
+    else std::this_thread::yield();
+    search::checkTime();
+    protocol::poll_command();
+  }
+  search::search_state = search::kIdle;
+  search::updateElapsed();
+}
+
+}  // namespace
+
+void run_epd_test(const std::string& inputFile, const std::string& outputFile) {
+  const std::string outName = outputFile.empty() ? "analysis.epd" : outputFile;
+  FILE* in = fopen(inputFile.c_str(), "r");
+  if (!in) {
+    output_format("cannot open %s", inputFile.c_str());
+    return;
+  }
+  FILE* out = fopen(outName.c_str(), "w");
+  if (!out) {
+    output_format("cannot open %s", outName.c_str());
+    fclose(in);
+    return;
+  }
+  output_format("Analyzing %s...", inputFile.c_str());
+  if (search::limits.depth_limit <= 3) search::ttEnabled = 0;
+  int positions = 0, correct = 0, pointsScored = 0, pointsPossible = 0;
+  double totalNodes = 0, totalSeconds = 0, depthSum = 0, bfSum = 0;
+  std::string line;
+  for (char buffer[4096]; fgets(buffer, sizeof buffer, in);) {
+    line += buffer;
+    if (line.back() != '\n' && !feof(in)) continue;  // the rest of a long line follows
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    const std::string text = line;
+    line.clear();
+    if (text.size() < 10 || text[0] == ' ' || text[0] == '#' || text[0] == ';') continue;
+    const EpdRecord r = parse_epd(text);
+    if (protocol::set_game_fen(r.fen) == kFenRejected) {
+      output_format("skipped: %s", text.substr(0, 200).c_str());
+      continue;
+    }
+    ++positions;
+    if (search::noise < 9999) {
+      output_format("pos= %d", positions);
+      output_line(text);
+      printBoard(protocol::game_position());
+    }
+    if (search::ttEnabled) search::ttClear();
+    runToolSearch();
+    const bool quit = search::quit_requested.load() != 0;
+    const auto& c = search::control;
+    const float seconds = c.elapsed.load();
+    const double nodes = static_cast<double>(c.total_nodes);
+    const Move best = c.best_line[1];
+    bool ok = false;
+    if (!r.bm.empty()) {
+      for (const std::string& m : splitAt(r.bm, " ,;\"\n"))
+        if (sameMove(m, best)) ok = true;
+    } else if (!r.am.empty()) {
+      Move avoid;
+      if (parseMove(protocol::game_position(), r.am, avoid)) ok = best && best != avoid;
+    }
+    if (ok) ++correct;
+    if (r.c0.find('=') != std::string::npos) {
+      int possible = 0;
+      for (const std::string& pair : splitAt(r.c0, ", \"\n")) {
+        size_t eq = pair.find('=');
+        if (eq == std::string::npos) continue;
+        const int points = atoi(pair.c_str() + eq + 1);
+        possible = std::max(possible, points);
+        if (sameMove(pair.substr(0, eq), best)) pointsScored += points;
+      }
+      pointsPossible += possible;
+    }
+    if (search::noise < 9999) {
+      search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
+      output_format("move= %s, time= %0.3f, score= %d, nodes= %0.0f, %0.0fK nps\n", moveToText(best).c_str(), seconds,
+                    c.best_score, nodes, nodes / (seconds + 0.001) / 1000);
+    }
+    if (best) {
+      if (!r.gr.empty())
+        fprintf(out, "%s sc %d;\n", text.c_str(), c.best_score);
+      else
+        fprintf(out, "%s bm %s; ce %d;\n", r.fen.c_str(), moveToText(best).c_str(), c.best_score);
+    }
+    totalNodes += nodes;
+    totalSeconds += seconds;
+    depthSum += c.completed_depth;
+    bfSum += search::effectiveBranchingFactor();
+    if (quit) break;
+  }
+  const double n = positions ? positions : 1;
+  output_format("%d / %d correct best moves", correct, positions);
+  output_format("total nodes= %0.0f", totalNodes);
+  output_format("total time= %0.2f seconds", totalSeconds);
+  output_format("avg depth= %0.1f", positions ? depthSum / n : 0.0);
+  output_format("avg nodes= %0.1f", positions ? totalNodes / n : 0.0);
+  output_format("node_rate= %0.0f", totalNodes / (0.001 + totalSeconds));
+  output_format("avg bf= %0.2f", positions ? bfSum / n : 0.0);
+  output_format("score= %d / %d", pointsScored, pointsPossible);
+  output_line("");
+  fclose(in);
+  fclose(out);
+}
+
+}  // namespace tools
