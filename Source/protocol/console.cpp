@@ -119,6 +119,18 @@ void run_console_command(const std::string& line) {
     evaluationDisplay(1);
   } else if (cmd == "sp") {
     evaluationDisplay(2);
+  } else if (cmd == "mv") {
+    search_state = kGoReceived;
+  } else if (cmd == "go" || cmd == "an") {
+    limits.depth_limit = search::kMaxDepth;
+    limits.level_moves = 1;
+    limits.level_time = 99999;
+    const int depth = atoi(words[1].c_str());
+    if (depth >= 1 && depth <= 65) limits.depth_limit = depth;
+    if (search::ttEnabled == 1 && search::ttEntryCount()) search::ttClear();
+    search_state = kGoReceived;
+  } else if (cmd == "lmr") {
+    search::printSelectivity();
   } else if (cmd == "perft") {
     runPerft(words[1]);
   } else if (cmd == "move") {

@@ -216,7 +216,15 @@ void rootSearch(SearchThread& t) {
     return;
   }
   scoreRootMoves(t);
-  if (main) control.one_reply = t.rootMoveCount == 1;
+  if (main) {
+    control.one_reply = t.rootMoveCount == 1;
+    // A search stopped before its first move completes still answers a legal move.
+    int first = 0;
+    for (int i = 1; i < t.rootMoveCount; ++i)
+      if (t.rootMoves[i].score > t.rootMoves[first].score) first = i;
+    control.best_line[1] = t.rootMoves[first].move;
+    control.best_line[2] = 0;
+  }
 
   if (limits.depth_limit == 0 && main) {
     // The quiescence line, or the best-ordered legal move when it has none
@@ -293,7 +301,7 @@ void rootSearch(SearchThread& t) {
           }
           root.currentMove = m;
           root.currentPiece = e.piece;
-          makeMove(pos, m);
+          ttPrefetch(makeMove(pos, m));
           int score;
           if (searched == 0 || (depth <= 1 && limits.target_nps > 1000)) {
             score = -search(t, 2, depth - 1, -beta, -alpha, 0);

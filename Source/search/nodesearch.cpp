@@ -125,7 +125,7 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
     s.reduction = static_cast<uint8_t>(R);
     s.currentMove = m;
     s.currentPiece = e->piece;
-    makeMove(pos, m);
+    ttPrefetch(makeMove(pos, m));
     int score;
     if (s.movesSearched == 0 || depth < 2) {
       score = -search(t, ply + 1, depth - 1, -beta, -alpha, -nodeType);
@@ -296,7 +296,7 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
           s.currentMove = 0;
           s.currentPiece = 0;
           s.moveClass = 0;
-          makeNullMove(pos);
+          ttPrefetch(makeNullMove(pos));
           const int score = -search(t, ply + 1, depth - R - 1, -beta, -alpha, -nodeType);
           unmakeNullMove(pos);
           if (stop_requested.load(std::memory_order_relaxed)) return 0;

@@ -45,13 +45,13 @@ void scoreCaptures(SearchThread& t, MoveEntry* begin, MoveEntry* end, bool withE
 
 void scoreQuiets(SearchThread& t, int ply, MoveEntry* begin, MoveEntry* end) {
   const StackEntry& s = t.stack[ply];
-  if (t.history.ply <= 1) {
+  if (t.history.ply <= 1 || ply < 1) {
     for (MoveEntry* e = begin; e < end; ++e) e->score = 0;
     return;
   }
   const int prevType = previousMoverType(t, ply);
-  const StackEntry& parent = t.stack[ply - 1];
   Move counter1 = 0, counter2 = 0, followUp = 0;
+  const StackEntry& parent = t.stack[ply - 1];
   if (parent.currentMove) {
     counter1 = t.counterMove1[parent.currentPiece][moveTo(parent.currentMove)];
     counter2 = t.counterMove2[parent.currentPiece][moveTo(parent.currentMove)];

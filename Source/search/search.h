@@ -170,6 +170,8 @@ void ttStore(const Position& pos, int ply, int depth, Move move, int score, int 
 int ttHashfull();
 void ttNewSearch();
 uint64_t ttEntryCount();
+// Starts loading the bucket of key, ahead of the probe at the child node.
+void ttPrefetch(uint64_t key);
 
 // picker.cpp
 extern std::array<int32_t, kStackSize> historyWeight;

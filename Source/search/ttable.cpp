@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include <sys/mman.h>
 #include <vector>
 
 #include "board/attacks.h"
@@ -66,6 +68,13 @@ inline uint64_t bucketStart(uint64_t key) {
 
 uint64_t ttEntryCount() { return table ? entryCount : 0; }
 
+void ttPrefetch(uint64_t key) {
+  if (!table) return;
+  const uint64_t* p = table + 2 * bucketStart(key);
+  __builtin_prefetch(p);
+  __builtin_prefetch(p + 7);  // a bucket may straddle two cache lines
+}
+
 int ttAllocate(int megabytes) {
   std::free(table);
   table = nullptr;
@@ -74,8 +83,13 @@ int ttAllocate(int megabytes) {
   hashMb = megabytes;
   if (megabytes <= 0) return 1;
   const uint64_t n = static_cast<uint64_t>(megabytes) * 65536;
-  table = static_cast<uint64_t*>(std::aligned_alloc(64, (n + 16) * 16));
+  // 2 MB alignment and a hint for huge pages: probes all over the table
+  // otherwise pay for a page walk each.
+  constexpr size_t kHuge = 2 * 1024 * 1024;
+  const size_t bytes = ((n + 16) * 16 + kHuge - 1) / kHuge * kHuge;
+  table = static_cast<uint64_t*>(std::aligned_alloc(kHuge, bytes));
   if (!table) return 0;
+  madvise(table, bytes, MADV_HUGEPAGE);
   entryCount = n;
   uint64_t p = 1;
   while (p * 2 <= n) p *= 2;
