@@ -8,6 +8,7 @@
 
 #include "board/board.h"
 #include "eval/params.h"
+#include "platform/platform.h"
 
 
 namespace eval {
@@ -62,10 +63,10 @@ struct EvalInfo {
 };
 
 struct EvalCounters {
-  uint64_t evaluations = 0;
-  uint64_t cacheHits = 0;
-  uint64_t pawnProbes = 0;
-  uint64_t pawnHits = 0;
+  platform::RelaxedCounter evaluations;
+  platform::RelaxedCounter cacheHits;
+  platform::RelaxedCounter pawnProbes;
+  platform::RelaxedCounter pawnHits;
 };
 
 struct NetworkState;

@@ -1,11 +1,33 @@
 // The thin operating-system layer: clock, sleeps, and standard input.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 
 namespace platform {
+
+// A counter written by one thread and read by others: plain loads and stores
+// (no locked instruction), still free of data races.
+struct RelaxedCounter {
+  std::atomic<uint64_t> value{0};
+  RelaxedCounter() = default;
+  RelaxedCounter(uint64_t v) : value(v) {}
+  RelaxedCounter(const RelaxedCounter& o) : value(o.get()) {}
+  RelaxedCounter& operator=(const RelaxedCounter& o) {
+    value.store(o.get(), std::memory_order_relaxed);
+    return *this;
+  }
+  RelaxedCounter& operator=(uint64_t v) {
+    value.store(v, std::memory_order_relaxed);
+    return *this;
+  }
+  void operator++() { value.store(value.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed); }
+  uint64_t get() const { return value.load(std::memory_order_relaxed); }
+  operator uint64_t() const { return get(); }
+};
 
 // Seconds on a monotonic clock.
 double now_seconds();

@@ -99,7 +99,7 @@ void printConsoleSummary() {
   if (search::ttEntryCount() >= 3000) fill = search::ttHashfull() * 0.1;
   const float elapsed = c.elapsed.load();
   output_format("move= %s, time= %0.3f, score= %d, nodes= %0.0f, nps= %0.0fK ebf= %0.2f",
-                moveToText(c.best_line[1]).c_str(), elapsed, c.best_score, static_cast<double>(c.total_nodes),
+                moveToText(c.best_line[1]).c_str(), elapsed, c.best_score.load(), static_cast<double>(c.total_nodes),
                 c.total_nodes / (elapsed + 0.001) / 1000, search::effectiveBranchingFactor());
   output_format("Hash fill= %.1f%%, Hash hits: main= %0.1f%%, pawn= %0.1f%%, eval= %0.1f%%, TB=%0.0fK", fill,
                 c.total_tt_hits * 100.0 / (c.total_tt_probes + 1), c.total_pawn_hits * 100.0 / (c.total_pawn_probes + 1),

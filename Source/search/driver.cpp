@@ -96,7 +96,7 @@ void sumThreadCounters() {
   for (SearchThread* t : threads) {
     if (!t) continue;
     nodes += t->nodes.load(std::memory_order_relaxed);
-    tb += t->tbHits.load(std::memory_order_relaxed);
+    tb += t->tbHits.get();
     evals += t->evalState.counters.evaluations;
     evalHits += t->evalState.counters.cacheHits;
     pawnProbes += t->evalState.counters.pawnProbes;
@@ -114,7 +114,7 @@ void sumThreadCounters() {
   control.total_tt_probes = ttp;
   control.total_tt_hits = tth;
   for (int k = 0; k < 4; ++k) control.node_type_count[k] = types[k];
-  if (threads[0]) control.sel_depth = threads[0]->selDepth;
+  if (SearchThread* t0 = threads[0]) control.sel_depth = t0->selDepth;
 }
 
 void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, const Move* line) {
@@ -207,10 +207,10 @@ void rootSearch(SearchThread& t) {
     t.threadBestScore = inCheck ? -9999 : 0;
     t.threadCompletedDepth = 1;
     if (main) {
-      control.best_score = t.threadBestScore;
+      control.best_score = t.threadBestScore.load();
       control.completed_depth = 1;
       control.best_line[1] = 0;
-      control.score_history[1] = t.threadBestScore;
+      control.score_history[1] = t.threadBestScore.load();
       stop_requested = 1;
     }
     return;
@@ -235,7 +235,7 @@ void rootSearch(SearchThread& t) {
       quietLine[2] = 0;
     }
     std::copy(quietLine, quietLine + kStackSize, control.best_line);
-    control.best_score = t.threadBestScore;
+    control.best_score = t.threadBestScore.load();
     stop_requested = 1;
     return;
   }
@@ -262,7 +262,7 @@ void rootSearch(SearchThread& t) {
     t.threadIterationDepth = depth;
 
     for (int line = 0; line < control.multi_pv && line < t.rootMoveCount; ++line) {
-      const int V = t.threadBestScore;
+      const int V = t.threadBestScore.load();
       t.failState = 0;
       int delta = std::abs(V) / 16 + 25;
       int alpha, beta;
@@ -370,7 +370,7 @@ void rootSearch(SearchThread& t) {
       control.last_iteration_time = control.elapsed.load();
       control.last_iteration_depth = depth;
     }
-    const int score = t.threadBestScore;
+    const int score = t.threadBestScore.load();
     if (stopped() || score >= 9999 - depth || score < depth - 9999 || depth >= limits.depth_limit) break;
   }
   if (main) stop_requested = 1;

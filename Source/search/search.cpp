@@ -19,7 +19,7 @@ bool traceSearch = false;
 std::mutex infoLock;
 std::mutex statsLock;
 SearchThread* game = nullptr;
-std::array<SearchThread*, kMaxThreads> threads{};
+std::array<std::atomic<SearchThread*>, kMaxThreads> threads{};
 EngineOptions live_options;
 EngineOptions saved_options;
 

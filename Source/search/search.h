@@ -12,6 +12,7 @@
 
 #include "board/board.h"
 #include "eval/eval.h"
+#include "platform/platform.h"
 #include "search/limits.h"
 
 namespace search {
@@ -81,29 +82,29 @@ struct SearchThread {
   std::atomic<int> threadIterationDepth;
   std::atomic<int> threadCompletedDepth;
   std::atomic<int> threadBestScore;
-  int failState;
+  std::atomic<int> failState;
   int selDepth;
   uint32_t seed;
   Move threadBestMove;
   uint64_t nodeLimit;
   std::atomic<uint64_t> nodes;
-  std::atomic<uint64_t> tbHits;
-  uint64_t ttProbes, ttHits;
-  uint64_t leafCount;  // perft
-  std::array<uint64_t, 4> nodeTypeCount;
+  platform::RelaxedCounter tbHits;
+  platform::RelaxedCounter ttProbes, ttHits;
+  std::array<platform::RelaxedCounter, 4> nodeTypeCount;
 };
 
 // ---------------------------------------------------------------- control
 
 // Shared control state: written by the command loop and thread 0, read by all.
 struct SearchControl {
+  // Written by thread 0 while the command loop's time check reads them.
   Move best_line[kStackSize];
-  int best_score;
+  std::atomic<int> best_score;
   std::atomic<int> iteration_depth;
-  int completed_depth;
-  int best_change_depth;
-  bool one_reply;
-  int score_history[kStackSize];
+  std::atomic<int> completed_depth;
+  std::atomic<int> best_change_depth;
+  std::atomic<bool> one_reply;
+  std::atomic<int> score_history[kStackSize];
   float last_iteration_time;
   int last_iteration_depth;
   uint64_t nodes_by_depth[kStackSize];
@@ -146,7 +147,8 @@ extern std::mutex statsLock;
 // The game record: a thread-shaped record holding the game position and history.
 using GameRecord = SearchThread;
 extern SearchThread* game;
-extern std::array<SearchThread*, kMaxThreads> threads;
+// Slots are filled by the threads themselves while others read them.
+extern std::array<std::atomic<SearchThread*>, kMaxThreads> threads;
 
 // ---------------------------------------------------------------- table
 

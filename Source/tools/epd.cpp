@@ -160,13 +160,13 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile) {
     if (search::noise < 9999) {
       search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
       output_format("move= %s, time= %0.3f, score= %d, nodes= %0.0f, %0.0fK nps\n", moveToText(best).c_str(), seconds,
-                    c.best_score, nodes, nodes / (seconds + 0.001) / 1000);
+                    c.best_score.load(), nodes, nodes / (seconds + 0.001) / 1000);
     }
     if (best) {
       if (!r.gr.empty())
-        fprintf(out, "%s sc %d;\n", text.c_str(), c.best_score);
+        fprintf(out, "%s sc %d;\n", text.c_str(), c.best_score.load());
       else
-        fprintf(out, "%s bm %s; ce %d;\n", r.fen.c_str(), moveToText(best).c_str(), c.best_score);
+        fprintf(out, "%s bm %s; ce %d;\n", r.fen.c_str(), moveToText(best).c_str(), c.best_score.load());
     }
     totalNodes += nodes;
     totalSeconds += seconds;
