@@ -173,6 +173,8 @@ void handleUciNewGame() {
   h.ply = 1;
   h.lastMove = kNoMove;
   h.undoStack[0].move = kNoMove;
+  if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
+  search::ttAge = 0;
 }
 
 }  // namespace

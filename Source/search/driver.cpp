@@ -192,6 +192,7 @@ void rootSearch(SearchThread& t) {
   if (main) {
     applySelectivity();
     if (!inCheck) {
+      t.pv[1][1] = t.pv[1][2] = 0;  // no line left over from an earlier search
       quiesce(t, 1, 0, -kInfinity, kInfinity, 0);
       for (int i = 1; i < kStackSize && t.pv[1][i]; ++i) quietLine[i] = t.pv[1][i];
     }
@@ -326,7 +327,8 @@ void rootSearch(SearchThread& t) {
             t.threadCompletedDepth = depth;
             copyLine(t.threadLine, m, t.pv[2]);
             if (main && line == 0) {
-              if (m != control.best_line[1]) control.best_change_depth = depth;
+              // best_line[1] holds a stand-in move until the first one is searched.
+              if (m != control.best_line[1] || control.completed_depth == 0) control.best_change_depth = depth;
               control.best_score = score;
               control.completed_depth = depth;
               std::copy(t.threadLine, t.threadLine + kStackSize, control.best_line);

@@ -1,0 +1,128 @@
+// Searches run in-process on the game record: roots without moves, draws by
+// repetition and by the fifty-move rule, the node limit, and quiescence.
+#include <gtest/gtest.h>
+
+#include "board/board_helpers.h"
+#include "search/search_helpers.h"
+
+using namespace board;
+using boardtest::mv;
+using boardtest::name;
+using searchtest::repeat;
+
+namespace {
+
+class SearchInProcess : public searchtest::InProcessSearch {
+ protected:
+  // Sets the game position the way the "position" command does.
+  void position(const std::string& args) {
+    testutil::StdoutCapture quiet;
+    protocol::handle_uci_command("position " + args);
+  }
+};
+
+}  // namespace
+
+TEST_F(SearchInProcess, RootWithoutLegalMoves) {
+  setFen("7k/6Q1/6K1/8/8/8/8/8 b - -");  // checkmated
+  searchTo(6);
+  EXPECT_EQ(bestMove(), 0);
+  EXPECT_EQ(bestScore(), -9999);
+  EXPECT_EQ(search::control.completed_depth, 1);
+
+  setFen("7k/8/8/8/8/8/5q2/7K w - -");  // stalemated
+  searchTo(6);
+  EXPECT_EQ(bestMove(), 0);
+  EXPECT_EQ(bestScore(), 0);
+  EXPECT_EQ(search::control.completed_depth, 1);
+}
+
+// Black is a queen and a rook down; only moving the knight back repeats the
+// position a third time. Without the earlier visits the same move loses.
+TEST_F(SearchInProcess, ThirdOccurrenceFromTheGameHistoryIsADraw) {
+  const std::string start = "fen 1n5k/6pp/8/8/8/8/5PPP/R2Q2K1 w - - moves ";
+  position(start + "a1b1 b8c6 b1a1 c6b8 a1b1 b8c6 b1a1");
+  searchTo(6);
+  EXPECT_EQ(name(bestMove()), "c6b8");
+  EXPECT_EQ(bestScore(), 0);
+
+  position(start + "a1b1 b8c6 b1a1");  // the knight's return would be only the second occurrence
+  searchTo(6);
+  EXPECT_LT(bestScore(), -1000);
+}
+
+// White is a queen and a rook down but checks forever from h5 and e8: a
+// repetition inside the search line is scored as a draw.
+TEST_F(SearchInProcess, PerpetualCheckHoldsALostPosition) {
+  setFen("8/r5pk/8/8/8/8/1q3PPP/3Q2K1 w - -");
+  searchTo(8);
+  EXPECT_EQ(bestScore(), 0);
+  EXPECT_TRUE(givesCheck(gamePosition(), bestMove())) << name(bestMove());
+}
+
+// Ra8 mates, but only while the mate itself is at most the 100th reversible
+// half-move; after that the game is drawn and the pawn move (which resets the
+// count) is the way to win.
+TEST_F(SearchInProcess, FiftyMoveRuleCountsMoreThanOneHundredHalfMoves) {
+  position("fen 7k/8/6K1/8/8/8/1P6/R7 b - - moves " + repeat("h8g8 a1a2 g8h8 a2a1", 24) + " h8g8 a1a2 g8h8");
+  ASSERT_EQ(gamePosition().rule50, 99);
+  searchTo(6);
+  EXPECT_EQ(name(bestMove()), "a2a8");
+  EXPECT_EQ(bestScore(), 9998);
+
+  position("fen 7k/8/6K1/8/8/8/1P6/R7 w - - moves " + repeat("a1a2 h8g8 a2a1 g8h8", 25));
+  ASSERT_EQ(gamePosition().rule50, 100);
+  searchTo(6);
+  EXPECT_EQ(typeOf(gamePosition().board[moveFrom(bestMove())]), kPawn) << name(bestMove());
+  EXPECT_EQ(bestScore(), 9996) << "the pawn move, then Ra8 mate";
+}
+
+TEST_F(SearchInProcess, NodeLimitStopsOnceDepthTwoIsComplete) {
+  setFen("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq -");
+  search::limits.node_limit = 20000;
+  searchTo(60);
+  EXPECT_EQ(search::control.total_nodes, 20001u);
+  EXPECT_GE(search::control.completed_depth, 2);
+  EXPECT_NE(bestMove(), 0);
+
+  // A limit passed early still lets depth 2 finish, and then stops at once.
+  search::limits.node_limit = 5;
+  searchTo(4);
+  EXPECT_EQ(search::control.completed_depth, 2);
+  EXPECT_GT(search::control.total_nodes, 5u);
+  EXPECT_NE(bestMove(), 0);
+}
+
+// Quiescence on its own: stand pat at or above beta returns beta itself, and
+// from depth -4 on only recaptures on the last move's square are searched.
+TEST_F(SearchInProcess, QuiescenceStandsPatAndKeepsToRecapturesDeepDown) {
+  setFen("4k3/8/8/3q4/8/8/3R4/4K3 w - -");  // Rd2 takes the loose queen
+  search::prepareSearch();
+  ASSERT_EQ(search::prepareThread(0), 0);
+  search::SearchThread& t = *search::threads[0];
+  search::resetThreadTables(t);
+  search::applySelectivity();
+  t.stack[1].checker = kNoSquare;
+  t.stack[1].inCheck = 0;
+  const int e = search::staticEvaluation(t, 1, false);
+  t.stack[1].staticEval = static_cast<int16_t>(e);
+  ASSERT_LT(e, -300);
+
+  auto q = [&](int depth, int alpha, int beta, const char* last) {
+    t.history.lastMove = mv(last);
+    return search::quiesce(t, 1, depth, alpha, beta, 0);
+  };
+  EXPECT_EQ(q(0, -10001, e - 40, "a7a6"), e - 40);
+  EXPECT_GT(q(-3, -10001, 10001, "a7a6"), 300) << "the capture is searched";
+  EXPECT_EQ(q(-4, -10001, 10001, "a7a6"), e) << "not a recapture: stand pat";
+  EXPECT_GT(q(-4, -10001, 10001, "c6d5"), 300) << "a recapture on d5";
+}
+
+// Iteration 1 always counts as a best-move change, even when it keeps the
+// stand-in move a stopped search would answer with.
+TEST_F(SearchInProcess, FirstIterationCountsAsABestMoveChange) {
+  setFen("4k3/8/8/3q4/4P3/8/8/4K3 w - -");  // the first move in order is also the best
+  searchTo(1);
+  ASSERT_EQ(name(bestMove()), "e4d5");
+  EXPECT_EQ(search::control.best_change_depth, 1);
+}
