@@ -129,6 +129,8 @@ void run_console_command(const std::string& line) {
     if (depth >= 1 && depth <= 65) limits.depth_limit = depth;
     if (search::ttEnabled == 1 && search::ttEntryCount()) search::ttClear();
     search_state = kGoReceived;
+  } else if (cmd == "trace") {
+    set_trace_limit(atoi(words[1].c_str()));
   } else if (cmd == "lmr") {
     search::printSelectivity();
   } else if (cmd == "perft") {

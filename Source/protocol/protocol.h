@@ -80,6 +80,10 @@ void start_requested_search();
 // Prints the final information and "bestmove" (or the console summary).
 void finish_search_report();
 
+// Search trace of the console (trace.cpp): plies of the tree written to
+// "trace.txt" while searching; 0 switches it off.
+void set_trace_limit(int plies);
+
 // Console (console.cpp).
 void run_console_command(const std::string& line);
 

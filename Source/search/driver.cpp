@@ -261,6 +261,7 @@ void rootSearch(SearchThread& t) {
     }
     if (main) control.iteration_depth = depth;
     t.threadIterationDepth = depth;
+    root.depth = static_cast<int16_t>(depth);
 
     for (int line = 0; line < control.multi_pv && line < t.rootMoveCount; ++line) {
       const int V = t.threadBestScore.load();
