@@ -236,7 +236,8 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
   s.checker = static_cast<uint8_t>(checker);
   s.inCheck = inCheck;
 
-  if (isDraw(pos, ply)) return 0;
+  // Moves made since the root: ply 2 is one move deep.
+  if (isDraw(pos, ply - 1)) return 0;
   if (ply > 65) return inCheck ? 0 : staticEvaluation(t, ply, false);
 
   const StackEntry& parent = t.stack[ply - 1];
