@@ -47,9 +47,10 @@ int format_bounded(char* buffer, size_t size, const char* format, ...) {
 }
 
 void log_line(const char* text) {
+  // Under the output lock: an echoed command must not split a search line.
+  std::lock_guard<std::mutex> guard(outputLock);
   if (!logFile) return;
-  fputs(text, logFile);
-  fputc('\n', logFile);
+  fprintf(logFile, "%s\n", text);
   fflush(logFile);
 }
 
