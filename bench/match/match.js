@@ -121,7 +121,7 @@ async function playGame(index) {
       mover.send(`position startpos moves ${moves.join(' ')}`);
       let go = `go wtime ${Math.max(0, Math.round(clock.w))} btime ${Math.max(0, Math.round(clock.b))}` +
                ` winc ${Math.round(incS * 1000)} binc ${Math.round(incS * 1000)}`;
-      if (movestogo) go += ` movestogo ${movestogo - ((moves.length >> 1) % movestogo)}`;
+      if (movestogo) go += ` movestogo ${movestogo - (((moves.length - opening.length) >> 1) % movestogo)}`;
       const started = process.hrtime.bigint();
       mover.send(go);
       let line;
@@ -146,6 +146,9 @@ async function playGame(index) {
         break;
       }
       clock[side] += incS * 1000;
+      // Repeating controls: the base time again after every movestogo moves.
+      if (movestogo && ((moves.length - opening.length) >> 1) % movestogo === movestogo - 1 && side === 'b')
+        clock.w += baseS * 1000, clock.b += baseS * 1000;
       const text = line.split(/\s+/)[1] || '';
       let ok = false;
       try {
