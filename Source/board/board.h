@@ -133,7 +133,9 @@ void initZobristKeys();
 void clearBoard(Position& pos);
 void putPiece(Position& pos, int colour, int type, int square);
 void computeKeys(Position& pos);
-int setFromFen(Position& pos, const std::string& text);
+// Sets pos from FEN text. A refused text (kFenRejected) leaves pos as it was;
+// reason, when given, receives why it was refused or what was changed.
+int setFromFen(Position& pos, const std::string& text, std::string* reason = nullptr);
 // Structural check of a position; empty when sound, else the reason.
 std::string validatePosition(const Position& pos);
 

@@ -158,7 +158,7 @@ std::string validatePosition(const Position& pos) {
   return {};
 }
 
-int setFromFen(Position& pos, const std::string& text) {
+int setFromFen(Position& pos, const std::string& text, std::string* reason) {
   std::string words[4];
   int count = splitWords(text, words, 4);
 
@@ -178,8 +178,7 @@ int setFromFen(Position& pos, const std::string& text) {
   }
   if (problem.empty()) problem = validatePosition(scratch);
   if (!problem.empty()) {
-    protocol::output_format("Illegal EPD - %s", text.c_str());
-    protocol::output_format("%s%s", uci_mode ? "info string " : "", problem.c_str());
+    if (reason) *reason = problem;
     return kFenRejected;
   }
   scratch.epSquare = static_cast<uint8_t>(count > 3 ? readEpSquare(scratch, words[3]) : kNoSquare);
@@ -206,9 +205,10 @@ int setFromFen(Position& pos, const std::string& text) {
   }
   computeKeys(pos);
   if (contradicted) {
-    protocol::output_format("Illegal EPD - %s", text.c_str());
+    if (reason) *reason = "castling rights without their king and rook dropped";
     return kFenCastlingFixed;
   }
+  if (reason) reason->clear();
   return kFenOk;
 }
 

@@ -17,6 +17,8 @@ double now_seconds() {
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+void yield() { std::this_thread::yield(); }
+
 void ignore_sigpipe() { signal(SIGPIPE, SIG_IGN); }
 
 namespace {

@@ -32,6 +32,8 @@ struct RelaxedCounter {
 // Seconds on a monotonic clock.
 double now_seconds();
 void sleep_ms(int ms);
+// Gives the processor to another thread that is ready to run.
+void yield();
 // Call once at start: a vanished reader must not kill us with SIGPIPE.
 void ignore_sigpipe();
 

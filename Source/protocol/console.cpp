@@ -50,11 +50,8 @@ void redoMove() {
   Move m = h.undoStack[h.undoCount].move;
   if (m == kNoMove) return;
   // The stored move must still be legal here; anything else ends the history.
-  MoveEntry list[kMaxMoves];
-  int n = generateLegal(game_position(), list);
-  bool legal = false;
-  for (int i = 0; i < n; ++i) legal |= list[i].move == m;
-  if (!legal) return;
+  const Position& pos = game_position();
+  if (!isPseudoLegal(pos, m) || !isLegal(pos, pos.sideToMove, m)) return;
   output_format("%d%s move %s", gamePly() / 2 + 1, game_position().sideToMove == kWhite ? "." : "...",
                 moveToText(m).c_str());
   // A plain make keeps the later moves of the history for further "]".

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "board/attacks.h"
+#include "protocol/output.h"
 #include "protocol/protocol.h"
 
 namespace protocol {
@@ -16,7 +17,14 @@ int set_game_fen(const std::string& fen) {
   game->position.owner = &game->history;
   size_t a = fen.find_first_not_of(" \t");
   size_t b = fen.find_last_not_of(" \t");
-  return setFromFen(game->position, a == std::string::npos ? std::string() : fen.substr(a, b - a + 1));
+  const std::string text = a == std::string::npos ? std::string() : fen.substr(a, b - a + 1);
+  std::string reason;
+  const int code = setFromFen(game->position, text, &reason);
+  // In UCI mode every diagnostic is an "info string" line.
+  const char* prefix = uci_mode ? "info string " : "";
+  if (code != kFenOk) output_format("%sIllegal EPD - %s", prefix, text.c_str());
+  if (code == kFenRejected) output_format("%s%s", prefix, reason.c_str());
+  return code;
 }
 
 namespace {

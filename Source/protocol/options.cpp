@@ -45,6 +45,8 @@ int readClamped(const std::string& value, int lo, int hi) {
   return static_cast<int>(std::clamp<long>(v, lo, hi));
 }
 
+constexpr int kMinElo = 1500, kMaxElo = 3300;
+
 struct SpinOption {
   const char* name;
   int16_t EngineOptions::*field;
@@ -59,7 +61,7 @@ constexpr SpinOption kSpins[] = {
     {"OwnBook_Depth", &EngineOptions::OwnBook_Depth, 0, 60},
     {"OwnBook2_Depth", &EngineOptions::OwnBook2_Depth, 0, 60},
     {"SyzygyProbeDepth6", &EngineOptions::SyzygyProbeDepth6, -5, 100},
-    {"UCI_Elo", &EngineOptions::UCI_Elo, 1500, 3300},
+    {"UCI_Elo", &EngineOptions::UCI_Elo, kMinElo, kMaxElo},
 };
 struct CheckOption {
   const char* name;
@@ -101,7 +103,11 @@ void print_option_lines() {
   output_format("option name MultiPV type spin default %d min 1 max 255", o.MultiPV);
   output_format("option name MoveOverhead type spin default %d min 0 max 5000", o.MoveOverhead);
   output_format("option name UCI_LimitStrength type check default %s", o.UCI_LimitStrength ? yes : no);
-  output_format("option name UCI_Elo type spin default %d min 1500 max %d", o.UCI_Elo, static_cast<int>(max_elo));
+  // The machine's strength can fall outside the settable range: the listed
+  // bounds stay ordered and the default within them, as GUIs require.
+  const int eloMax = std::max(kMinElo, static_cast<int>(max_elo));
+  output_format("option name UCI_Elo type spin default %d min %d max %d", std::clamp<int>(o.UCI_Elo, kMinElo, eloMax),
+                kMinElo, eloMax);
   output_format("option name Contempt type spin default %d min -150 max 150", o.Contempt);
   output_format("option name Selectivity type spin default %d min 0 max 200", o.Selectivity);
 }
@@ -185,8 +191,9 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
     if (searching()) return;
     o.Hash = readClamped(value, 0, 32768);
     says(o.Hash);
-    if (o.Hash != search::hashMb || !search::ttEntryCount()) {
-      if (!search::ttAllocate(o.Hash)) std::exit(-1);
+    if (o.Hash != search::hashMb || (o.Hash > 0 && !search::ttEntryCount())) {
+      // A size the machine cannot give keeps the table in use (the reply says which).
+      if (!search::ttAllocate(o.Hash)) o.Hash = search::hashMb;
       search::ttEnabled = o.Hash > 0 ? std::max<uint8_t>(search::ttEnabled, 1) : search::ttEnabled;
     }
   } else if (key == "threads") {

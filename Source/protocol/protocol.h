@@ -74,7 +74,12 @@ void execute_line(const std::string& line);
 void handle_uci_command(const std::string& command);
 void poll_command();
 void command_loop();
+// Stops a running search and waits for it (no "bestmove"); a search that has
+// already ended by itself is reported first. During a tool search it only
+// asks the search to stop: the tool's loop waits for it.
 void stop_and_wait();
+// A tool (benchmark, EPD runner) is searching.
+bool tool_running();
 // Starts the search a "go" asked for (state 1 or 2).
 void start_requested_search();
 // Prints the final information and "bestmove" (or the console summary).

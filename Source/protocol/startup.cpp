@@ -240,7 +240,7 @@ int run_engine(int argc, char** argv) {
         break;
       }
   }
-  if (!search::ttAllocate(o.Hash)) return 1;
+  if (!search::ttAllocate(o.Hash)) o.Hash = search::hashMb;
   if (o.Log) set_log_option(true, false);
   saved_options = live_options;
   if (!o.ConfigFilePath.empty()) load_config();
@@ -267,11 +267,11 @@ int run_engine(int argc, char** argv) {
       command_loop();
       break;
     case kEpdTest:
-      tools::run_epd_test(settings.inputFile, settings.outputFile);
+      tools::run_epd_test(settings.inputFile, settings.outputFile, poll_command);
       break;
     case kBench:
     case kPBench:
-      tools::run_bench(settings.runMode == kBench ? 20 : 10, settings.runMode == kPBench);
+      tools::run_bench(settings.runMode == kBench ? 20 : 10, settings.runMode == kPBench, poll_command);
       break;
     case kBench2:
     case kMakeConfig:
@@ -283,7 +283,7 @@ int run_engine(int argc, char** argv) {
   stop_and_wait();
   close_log_file();
   search::releaseThreads();
-  search::ttAllocate(0);
+  search::ttRelease();
   delete game;
   game = nullptr;
   return status;

@@ -19,7 +19,8 @@ platform::LineReader input;
 
 namespace {
 
-bool commandExecuted = false;
+// The loop follows a new search this long before it reads input again.
+constexpr float kFollowSearchSeconds = 0.015f;
 // A pondering or infinite search that ends by itself keeps its "bestmove"
 // until "stop" or "ponderhit" arrives.
 bool holdBestMove = false;
@@ -179,9 +180,22 @@ void handleUciNewGame() {
 
 }  // namespace
 
+bool tool_running() { return (search_state.load(std::memory_order_acquire) & ~kFinishedFlag) == kToolSearch; }
+
 void stop_and_wait() {
+  // A tool's loop waits for its own search and resets the state itself.
+  if (tool_running()) {
+    stop_requested = 1;
+    return;
+  }
+  const uint8_t state = search_state.load(std::memory_order_acquire);
+  // A search that ended by itself before this command was read still owes
+  // its answer (one held for "stop" or "ponderhit" does not: it is interrupted).
+  if ((state & kFinishedFlag) && !holdBestMove) {
+    finish_search_report();
+    return;
+  }
   holdBestMove = false;
-  const uint8_t state = search_state.load();
   if (state == kIdle) return;
   stop_requested = 1;
   if (state != kGoReceived && state != kGoPonderReceived) search::waitForSearchEnd();
@@ -213,6 +227,10 @@ void handle_uci_command(const std::string& command) {
   if (command_echo && log_enabled()) log_line(("CMD: " + command).c_str());
   std::string word, args;
   splitCommand(command, word, args);
+  if (tool_running() && word != "stop" && word != "quit" && word != "isready") {
+    output_format("info string %.100s ignored while the tool runs", word.c_str());
+    return;
+  }
   if (word == "uci") {
     uci_mode = 1;
     output_format("id name %s", kEngineName);
@@ -237,6 +255,7 @@ void handle_uci_command(const std::string& command) {
   } else if (word == "_show") {
     search::printSelectivity();
   } else if (word == "ponderhit") {
+    if (search_state.load() == kPondering) search::startClockAtPonderhit();
     uint8_t expected = kPondering;
     search_state.compare_exchange_strong(expected, kSearching);
     holdBestMove = false;
@@ -258,27 +277,57 @@ void execute_line(const std::string& raw) {
   }
 }
 
-void poll_command() {
+namespace {
+
+void pumpInput() {
   platform::pump_input(input);
   if (input.droppedLines) {
     output_format("%sinput line longer than %zu bytes ignored", uci_mode ? "info string " : "",
                   platform::kMaxLineLength);
     input.droppedLines = 0;
   }
+}
+
+bool executeNextLine() {
   std::string line;
-  commandExecuted = platform::next_line(input, line);
-  if (commandExecuted) execute_line(line);
+  if (!platform::next_line(input, line)) return false;
+  execute_line(line);
+  return true;
+}
+
+// A finished search whose answer is not held waits to be reported.
+bool reportPending() {
+  return (search_state.load(std::memory_order_acquire) & kFinishedFlag) && !holdBestMove;
+}
+
+// Input is read while idle, while a finished search holds its answer, and
+// during a search past its first 15 ms unless it is stopping; a search that
+// is stopping or has finished is reported before the next command runs.
+bool mayReadInput(uint8_t state, float elapsed) {
+  if (state == kIdle) return true;
+  if (state & kFinishedFlag) return holdBestMove;
+  return elapsed > kFollowSearchSeconds && !stop_requested.load();
+}
+
+}  // namespace
+
+void poll_command() {
+  pumpInput();
+  executeNextLine();
 }
 
 void command_loop() {
   while (!quit_requested) {
     const float elapsed = search::updateElapsed();
-    const uint8_t state = search_state.load();
-    commandExecuted = false;
-    // Early in a search, and while it stops, follow it closely instead of reading.
-    if (state == kIdle || (state & kFinishedFlag) || (elapsed > 0.015f && !stop_requested.load())) {
-      poll_command();
-      if (!commandExecuted) platform::sleep_ms(2);
+    const uint8_t state = search_state.load(std::memory_order_acquire);
+    if (mayReadInput(state, elapsed)) {
+      pumpInput();
+      // The search may have ended while the line was being read: its answer comes first.
+      const bool executed = !reportPending() && executeNextLine();
+      if (!executed && !reportPending()) platform::sleep_ms(2);
+    } else {
+      // Following the search: give its threads the processor between checks.
+      platform::yield();
     }
     if (quit_requested) break;
     search::checkTime();

@@ -16,17 +16,8 @@ bool nnNoise = false;
 
 namespace {
 
-inline int roundHalfAway(float v) { return static_cast<int>(v < 0 ? -std::floor(-v + 0.5f) : std::floor(v + 0.5f)); }
-
-// The capture or quiet piece move loses material by exchange (pawn en
-// passant excepted); checked against the -70 threshold.
-inline bool failsExchange(const Position& pos, Move m) {
-  const int from = moveFrom(m), to = moveTo(m);
-  const int mover = typeOf(pos.board[from]);
-  if (exchangeRank[mover] <= exchangeRank[typeOf(pos.board[to])]) return false;
-  if (mover == kPawn && to == pos.epSquare) return false;
-  return staticExchange(pos, pos.sideToMove, from, to) < -70;
-}
+// Thread 0 reads the clock itself once per this many nodes (under a millisecond).
+constexpr uint64_t kDeadlineCheckMask = 1023;
 
 // A quiet move that late-move pruning keeps because it creates a threat.
 bool createsThreat(const Position& pos, Move m) {
@@ -116,7 +107,7 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
         if (nodeType != 0) x += 1.2f;
         if (e->score > 31) x -= 1.0f;
         if (ply + d < iterationDepth - 5) x *= 0.7f;
-        const int r = roundHalfAway(x);
+        const int r = static_cast<int>(std::lround(x));
         R = r < 0 ? 0 : (moveClass != 0 && r >= 2) ? 1 : std::min(r, 4);
         if (failsExchange(pos, m)) ++R;
         if (d - R < 1) R = d - 1;
@@ -149,13 +140,7 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
       if (score > alpha) {
         if (score >= beta) break;
         alpha = score;
-        if (ply + 1 < kStackSize) {
-          const Move* child = t.pv[ply + 1];
-          for (int i = ply + 1; i < kStackSize; ++i) {
-            pv[i] = child[i];
-            if (!child[i]) break;
-          }
-        }
+        copyChildLine(t, ply);
       }
     }
   }
@@ -170,6 +155,24 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
 }
 
 }  // namespace
+
+bool failsExchange(const Position& pos, Move m) {
+  const int from = moveFrom(m), to = moveTo(m);
+  const int mover = typeOf(pos.board[from]);
+  if (exchangeRank[mover] <= exchangeRank[typeOf(pos.board[to])]) return false;
+  if (mover == kPawn && to == pos.epSquare) return false;
+  return staticExchange(pos, pos.sideToMove, from, to) < -70;
+}
+
+void copyChildLine(SearchThread& t, int ply) {
+  if (ply + 1 >= kStackSize) return;
+  Move* pv = t.pv[ply];
+  const Move* child = t.pv[ply + 1];
+  for (int i = ply + 1; i < kStackSize; ++i) {
+    pv[i] = child[i];
+    if (!child[i]) break;
+  }
+}
 
 int moveClassOf(const Position& pos, Move m) {
   const int from = moveFrom(m), to = moveTo(m);
@@ -209,6 +212,7 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
       !stop_requested.load(std::memory_order_relaxed))
     throttle(t);
   if (nodes > t.nodeLimit && t.threadCompletedDepth.load(std::memory_order_relaxed) >= 2) stop_requested = 1;
+  if ((nodes & kDeadlineCheckMask) == 0 && t.threadIndex == 0) checkDeadline();
   if (stop_requested.load(std::memory_order_relaxed)) return 0;
 
   if (ply > t.selDepth) t.selDepth = ply;

@@ -25,7 +25,7 @@ int quiesce(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTy
   Move* pv = t.pv[ply];
   for (MoveEntry* entry; (entry = pickNextMove(t, ply));) {
     const Move m = entry->move;
-    const int from = moveFrom(m), to = moveTo(m);
+    const int to = moveTo(m);
     if (depth <= -4 && to != recapture) continue;
     const int mover = typeOf(entry->piece), victim = typeOf(entry->captured);
     int gain = kSeeValue[victim];
@@ -38,9 +38,7 @@ int quiesce(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTy
       gain = 1500;
     }
     if (e + gain <= best - margin) continue;
-    if (exchangeRank[mover] > exchangeRank[victim] && !(mover == kPawn && to == pos.epSquare) &&
-        staticExchange(pos, us, from, to) < -70)
-      continue;
+    if (failsExchange(pos, m)) continue;
     if (!isLegal(pos, us, m)) continue;
     s.currentMove = m;
     s.currentPiece = entry->piece;
@@ -58,13 +56,7 @@ int quiesce(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTy
         best = score;
         break;
       }
-      if (ply + 1 < kStackSize) {
-        const Move* child = t.pv[ply + 1];
-        for (int i = ply + 1; i < kStackSize; ++i) {
-          pv[i] = child[i];
-          if (!child[i]) break;
-        }
-      }
+      copyChildLine(t, ply);
       best = score;
     }
   }

@@ -15,7 +15,6 @@ int eval_mode = 1;
 double calibration_nps = 0;
 float max_elo = 0;
 int threadCount = 1;
-bool traceSearch = false;
 std::mutex infoLock;
 std::mutex statsLock;
 SearchThread* game = nullptr;

@@ -95,6 +95,8 @@ struct SearchThread {
 
 // ---------------------------------------------------------------- control
 
+constexpr float kNoDeadline = 1e30f;
+
 // Shared control state: written by the command loop and thread 0, read by all.
 struct SearchControl {
   // Written by thread 0 while the command loop's time check reads them.
@@ -118,6 +120,9 @@ struct SearchControl {
   double clock_start;
   std::atomic<float> elapsed;
   float target_time;
+  // The clock-game search stops here whatever its state (seconds of elapsed;
+  // kNoDeadline for fixed-time, depth, node and analysis searches).
+  std::atomic<float> hard_deadline{kNoDeadline};
   float move_overhead;
   bool ponder_enabled;
   int multi_pv;
@@ -135,7 +140,6 @@ extern int eval_mode;    // 0 hand-crafted, 1 network, 2 training, 3 EPD dump
 extern double calibration_nps;
 extern float max_elo;
 extern int threadCount;  // Threads option in force
-extern bool traceSearch; // console trace: the search trace writer is active
 extern bool nnNoise;     // the network adds its small jitter in this search
 
 enum SearchState : uint8_t { kIdle = 0, kGoReceived = 1, kGoPonderReceived = 2, kSearching = 3, kPondering = 4,
@@ -165,7 +169,12 @@ constexpr int kBoundUpper = 1, kBoundLower = 2, kBoundExact = 3;
 extern uint8_t ttEnabled;
 extern int hashMb;
 extern uint16_t ttAge;
+// 1 when a table of that size is in place; 0 when the machine cannot give it:
+// the previous size (or the largest smaller one available) stays in use,
+// hashMb tells which, and a line says so.
 int ttAllocate(int megabytes);
+// Gives the table back (at exit).
+void ttRelease();
 void ttClear();
 bool ttProbe(const Position& pos, HashProbe& out);
 void ttStore(const Position& pos, int ply, int depth, Move move, int score, int alpha, int beta);
@@ -190,6 +199,11 @@ int previousMoverType(const SearchThread& t, int ply);
 int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType);
 int quiesce(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType);
 int moveClassOf(const Position& pos, Move move);
+// The capture or quiet piece move loses more than 70 by exchange (pawn en
+// passant excepted): pruned or reduced further by the searches.
+bool failsExchange(const Position& pos, Move move);
+// pv[ply][ply + 1..] = the child's line (up to its 0).
+void copyChildLine(SearchThread& t, int ply);
 int staticEvaluation(SearchThread& t, int ply, bool inCheck);
 
 // driver.cpp
@@ -205,6 +219,11 @@ void resetClock();
 float updateElapsed();
 void prepareSearch();
 void checkTime();
+// The pondered move was played: the clock the deadline guards starts now.
+void startClockAtPonderhit();
+// Thread 0 between time checks: the deadline holds even when the thread
+// running the time check is not scheduled in time.
+void checkDeadline();
 
 // threads.cpp
 int prepareThread(int index);
@@ -212,6 +231,11 @@ int startSearchThread(uint8_t state);
 // Runs thread 0's search on the calling thread (benchmark on the main thread).
 void runMainThreadSearch();
 void waitForSearchEnd();
+// Reads and runs waiting commands while a tool search runs.
+using InputPoll = void (*)();
+// One search for a tool (state 5), run to its end on the search threads while
+// the calling thread keeps the time check and reads input ("stop", "quit").
+void runToolSearch(InputPoll pollInput, bool yieldBetweenChecks);
 void releaseThreads();
 
 // selectivity.cpp

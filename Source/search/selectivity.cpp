@@ -13,10 +13,6 @@ namespace search {
 Selectivity sel;
 bool limit_active = false;
 
-namespace {
-int roundHalfAway(float v) { return static_cast<int>(v < 0 ? -std::floor(-v + 0.5f) : std::floor(v + 0.5f)); }
-}  // namespace
-
 void applySelectivity() {
   const auto& o = live_options.personality;
   sel.BP_margin = 15;
@@ -79,8 +75,9 @@ void printSelectivity() {
     for (int d = 1; d < 32; ++d) {
       add("%2d  ", d);
       for (int m = 0; m < 32; ++m) {
-        int v = pass == 0 ? roundHalfAway(sel.LMR_table[d][m])
-                          : (d <= 2 || m == 0) ? 0 : roundHalfAway(sel.LMR_table[d][m] + 1.2f);
+        // std::lround rounds halves away from zero.
+        int v = pass == 0 ? static_cast<int>(std::lround(sel.LMR_table[d][m]))
+                          : (d <= 2 || m == 0) ? 0 : static_cast<int>(std::lround(sel.LMR_table[d][m] + 1.2f));
         add("%d ", v);
       }
       out += '\n';

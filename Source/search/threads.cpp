@@ -108,6 +108,21 @@ void releaseThreads() {
   for (int i = 0; i < kMaxThreads; ++i) releaseRecord(i);
 }
 
+void runToolSearch(InputPoll pollInput, bool yieldBetweenChecks) {
+  prepareSearch();
+  if (startSearchThread(kToolSearch) != 0) std::exit(-1);
+  // The tool loop owns the state until the search reports its end; commands
+  // read meanwhile may only ask it to stop.
+  while (!(search_state.load(std::memory_order_acquire) & kFinishedFlag)) {
+    if (yieldBetweenChecks) platform::yield();
+    else platform::sleep_ms(1);
+    checkTime();
+    if (pollInput) pollInput();
+  }
+  search_state = kIdle;
+  updateElapsed();
+}
+
 void waitForSearchEnd() {
   while (!(search_state.load(std::memory_order_acquire) & kFinishedFlag)) platform::sleep_ms(1);
 }

@@ -22,6 +22,23 @@ float updateElapsed() {
   return e;
 }
 
+namespace {
+
+// Below this many overheads on the clock, a move may cost no more than the
+// increment minus the overhead, so the clock cannot run down further.
+constexpr float kLowClockOverheads = 5;
+
+// The latest moment a clock-game move may end: never past the clock less
+// the overhead, and on a nearly empty clock within what the increment gives back.
+float moveDeadline(float clock, float increment) {
+  const float overhead = control.move_overhead;
+  float deadline = clock - overhead;
+  if (clock < kLowClockOverheads * overhead) deadline = std::min(deadline, increment - overhead);
+  return std::max(deadline, 0.0f);
+}
+
+}  // namespace
+
 void prepareSearch() {
   resetClock();
   game->history.ply = 1;
@@ -74,6 +91,7 @@ void prepareSearch() {
     target = std::min(target, T * 0.65f - 5 * control.move_overhead);
     control.target_time = std::max(target, 0.002f);
   }
+  control.hard_deadline = limits.level_moves == 1 ? kNoDeadline : moveDeadline(T, limits.increment);
   if (noise < 9999) {
     if (uci_mode) {
       if (protocol::log_enabled()) {
@@ -90,10 +108,24 @@ void prepareSearch() {
   }
 }
 
+void startClockAtPonderhit() {
+  const float deadline = control.hard_deadline.load();
+  if (deadline < kNoDeadline) control.hard_deadline = deadline + updateElapsed();
+}
+
+void checkDeadline() {
+  if (search_state.load(std::memory_order_relaxed) != kSearching || stop_requested.load(std::memory_order_relaxed))
+    return;
+  if (platform::now_seconds() - control.clock_start >= control.hard_deadline.load(std::memory_order_relaxed))
+    stop_requested = 1;
+}
+
 void checkTime() {
   const float elapsed = updateElapsed();
   // Tool searches (state 5) obey a time limit too, so "-t" alone ends them.
   const uint8_t state = search_state.load();
+  // The deadline holds from the first node: no iteration or time minimum.
+  if (state == kSearching && threads[0] && elapsed >= control.hard_deadline.load()) stop_requested = 1;
   if (!threads[0] || stop_requested.load() || (state != kSearching && state != kToolSearch) ||
       control.iteration_depth.load() < 2 || elapsed < 0.015f)
     return;

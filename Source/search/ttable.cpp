@@ -8,6 +8,8 @@
 #include <thread>
 
 #include <sys/mman.h>
+#include <unistd.h>
+
 #include <vector>
 
 #include "board/attacks.h"
@@ -29,6 +31,8 @@ namespace {
 uint64_t* table = nullptr;
 uint64_t entryCount = 0;  // N regular entries; N + 16 are allocated
 uint64_t indexMask = 0;
+constexpr uint64_t kEntriesPerMb = 65536;
+constexpr uint64_t kSpareEntries = 16;  // behind the last regular entry
 
 struct Entry {
   uint32_t keyHigh, check;
@@ -75,42 +79,113 @@ void ttPrefetch(uint64_t key) {
   __builtin_prefetch(p + 7);  // a bucket may straddle two cache lines
 }
 
-int ttAllocate(int megabytes) {
-  std::free(table);
+namespace {
+
+constexpr size_t kHugePage = 2 * 1024 * 1024;
+constexpr size_t kCommitAtOnceBytes = size_t{256} << 20;
+// MADV_POPULATE_WRITE (Linux 5.14); older kernels refuse it harmlessly.
+constexpr int kPopulateWrite = 23;
+size_t mappedBytes = 0;
+
+size_t bytesFor(int megabytes) {
+  const uint64_t n = static_cast<uint64_t>(megabytes) * kEntriesPerMb;
+  return ((n + kSpareEntries) * sizeof(uint64_t) * 2 + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+// A fresh anonymous mapping, 2 MB aligned so huge pages can back it. The
+// kernel hands it out zero-filled and commits pages on first touch, so a
+// large table costs nothing until the search uses it. Sizes beyond the
+// machine's memory are refused rather than left to fail later.
+uint64_t* mapTable(size_t bytes) {
+  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  if (pages > 0 && pageSize > 0 && bytes > static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize))
+    return nullptr;
+  const size_t span = bytes + kHugePage;
+  void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const uintptr_t base = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t aligned = (base + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > base) munmap(raw, aligned - base);
+  if (base + span > aligned + bytes) munmap(reinterpret_cast<void*>(aligned + bytes), base + span - aligned - bytes);
+  void* p = reinterpret_cast<void*>(aligned);
+  // Probes land all over the table: huge pages save a page walk on each.
+  madvise(p, bytes, MADV_HUGEPAGE);
+  // A small table is committed now, so the first search pays no page faults;
+  // a large one is left to fill as the search touches it.
+  if (bytes <= kCommitAtOnceBytes) madvise(p, bytes, kPopulateWrite);
+  return static_cast<uint64_t*>(p);
+}
+
+void unmapTable() {
+  if (table) munmap(table, mappedBytes);
   table = nullptr;
+  mappedBytes = 0;
   entryCount = 0;
-  initZobristKeys();
-  hashMb = megabytes;
-  if (megabytes <= 0) return 1;
-  const uint64_t n = static_cast<uint64_t>(megabytes) * 65536;
-  // 2 MB alignment and a hint for huge pages: probes all over the table
-  // otherwise pay for a page walk each.
-  constexpr size_t kHuge = 2 * 1024 * 1024;
-  const size_t bytes = ((n + 16) * 16 + kHuge - 1) / kHuge * kHuge;
-  table = static_cast<uint64_t*>(std::aligned_alloc(kHuge, bytes));
-  if (!table) return 0;
-  madvise(table, bytes, MADV_HUGEPAGE);
-  entryCount = n;
+}
+
+bool installTable(int megabytes) {
+  const size_t bytes = bytesFor(megabytes);
+  uint64_t* fresh = mapTable(bytes);
+  if (!fresh) return false;
+  unmapTable();
+  table = fresh;
+  mappedBytes = bytes;
+  entryCount = static_cast<uint64_t>(megabytes) * kEntriesPerMb;
   uint64_t p = 1;
-  while (p * 2 <= n) p *= 2;
+  while (p * 2 <= entryCount) p *= 2;
   indexMask = p - 1;
-  protocol::output_format("info string allocated %d Mbytes for hash table\n", megabytes);
-  // The allocator gives undefined contents; a zero table is needed either way.
-  ttClear();
-  return 1;
+  hashMb = megabytes;
+  control.hashfull = 0;
+  return true;
+}
+
+}  // namespace
+
+int ttAllocate(int megabytes) {
+  initZobristKeys();
+  if (megabytes <= 0) {
+    unmapTable();
+    hashMb = 0;
+    protocol::output_format("info string allocated %d Mbytes for hash table\n", 0);
+    return 1;
+  }
+  // The new table is mapped before the old one goes, so a refusal keeps the
+  // old one; failing that, the old one is given up to make room.
+  const int previous = table ? hashMb : 0;
+  if (installTable(megabytes) || (table && (unmapTable(), installTable(megabytes)))) {
+    protocol::output_format("info string allocated %d Mbytes for hash table\n", megabytes);
+    return 1;
+  }
+  // Back to the previous size, or the largest smaller one the machine gives.
+  int fallback = previous > 0 && previous < megabytes ? previous : megabytes / 2;
+  while (fallback > 0 && !installTable(fallback)) fallback /= 2;
+  if (fallback <= 0) hashMb = 0;
+  protocol::output_format("info string cannot allocate %d Mbytes for hash table; using %d Mbytes", megabytes,
+                          hashMb);
+  return 0;
+}
+
+void ttRelease() {
+  unmapTable();
+  hashMb = 0;
 }
 
 void ttClear() {
   if (!table) return;
-  const uint64_t words = (entryCount + 16) * 2;
-  const int workers = std::max(1, threadCount);
-  const uint64_t slice = (entryCount / workers) * 2;
-  std::vector<std::thread> pool;
-  for (int i = 0; i < workers; ++i) {
-    uint64_t begin = slice * i, end = i == workers - 1 ? words : slice * (i + 1);
-    pool.emplace_back([begin, end] { std::memset(table + begin, 0, (end - begin) * sizeof(uint64_t)); });
+  // A large table's pages are dropped: a private anonymous mapping reads
+  // them back as zeros, far faster than writing zeros over gigabytes. A small
+  // one is overwritten, keeping its pages for the next search.
+  if (mappedBytes <= kCommitAtOnceBytes || madvise(table, mappedBytes, MADV_DONTNEED) != 0) {
+    const uint64_t words = (entryCount + kSpareEntries) * 2;
+    const int workers = std::max(1, threadCount);
+    const uint64_t slice = (entryCount / workers) * 2;
+    std::vector<std::thread> pool;
+    for (int i = 0; i < workers; ++i) {
+      uint64_t begin = slice * i, end = i == workers - 1 ? words : slice * (i + 1);
+      pool.emplace_back([begin, end] { std::memset(table + begin, 0, (end - begin) * sizeof(uint64_t)); });
+    }
+    for (auto& t : pool) t.join();
   }
-  for (auto& t : pool) t.join();
   control.hashfull = 0;
 }
 

@@ -33,7 +33,7 @@ constexpr const char* kBenchFens[20] = {
 
 }  // namespace
 
-void run_bench(int count, bool mainThread) {
+void run_bench(int count, bool mainThread, search::InputPoll pollInput) {
   auto& limits = search::limits;
   limits.level_time = 99;
   limits.level_moves = 1;
@@ -51,12 +51,7 @@ void run_bench(int count, bool mainThread) {
       search::search_state = search::kToolSearch;
       search::runMainThreadSearch();
     } else {
-      if (search::startSearchThread(search::kToolSearch) != 0) std::exit(-1);
-      while (!(search::search_state.load(std::memory_order_acquire) & search::kFinishedFlag)) {
-        search::checkTime();
-        protocol::poll_command();
-        platform::sleep_ms(1);
-      }
+      search::runToolSearch(pollInput, false);
     }
     search::search_state = search::kIdle;
     const float seconds = search::updateElapsed();

@@ -78,23 +78,9 @@ bool sameMove(const std::string& text, Move best) {
   return best && parseMove(protocol::game_position(), text, m) && m == best;
 }
 
-// Runs one tool search to its end while still reading "stop" and "quit".
-void runToolSearch() {
-  search::prepareSearch();
-  if (search::startSearchThread(search::kToolSearch) != 0) std::exit(-1);
-  while (!(search::search_state.load(std::memory_order_acquire) & search::kFinishedFlag)) {
-    if (search::limits.depth_limit > 2) platform::sleep_ms(1);
-    else std::this_thread::yield();
-    search::checkTime();
-    protocol::poll_command();
-  }
-  search::search_state = search::kIdle;
-  search::updateElapsed();
-}
-
 }  // namespace
 
-void run_epd_test(const std::string& inputFile, const std::string& outputFile) {
+void run_epd_test(const std::string& inputFile, const std::string& outputFile, search::InputPoll pollInput) {
   const std::string outName = outputFile.empty() ? "analysis.epd" : outputFile;
   FILE* in = fopen(inputFile.c_str(), "r");
   if (!in) {
@@ -131,7 +117,7 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile) {
       printBoard(protocol::game_position());
     }
     if (search::ttEnabled) search::ttClear();
-    runToolSearch();
+    search::runToolSearch(pollInput, search::limits.depth_limit <= 2);
     const bool quit = search::quit_requested.load() != 0;
     const auto& c = search::control;
     const float seconds = c.elapsed.load();

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "search/search.h"
+
 namespace tools {
 
 struct EpdRecord {
@@ -13,8 +15,10 @@ struct EpdRecord {
 // Splits an EPD line into its FEN part and the operations we keep.
 EpdRecord parse_epd(const std::string& line);
 // Searches every position of an EPD suite; the output defaults to "analysis.epd".
-void run_epd_test(const std::string& inputFile, const std::string& outputFile);
+// pollInput reads commands between the time checks ("stop" moves on, "quit"
+// ends the run after the current position).
+void run_epd_test(const std::string& inputFile, const std::string& outputFile, search::InputPoll pollInput);
 // Searches the benchmark positions (20, or 10 on the main thread).
-void run_bench(int count, bool mainThread);
+void run_bench(int count, bool mainThread, search::InputPoll pollInput);
 
 }  // namespace tools

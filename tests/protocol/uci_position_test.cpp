@@ -146,7 +146,7 @@ TEST_F(UciPosition, MissingOrMalformedFenLeavesTheGameUnchanged) {
     Lines reply = uci("position fen " + text + " moves g1f3");
     ASSERT_EQ(reply.size(), 2u) << "'" << text << "'";
     std::string trimmed = text.find_first_not_of(' ') == std::string::npos ? "" : text;
-    EXPECT_EQ(reply[0], "Illegal EPD - " + trimmed) << "'" << text << "'";
+    EXPECT_EQ(reply[0], "info string Illegal EPD - " + trimmed) << "'" << text << "'";
     EXPECT_EQ(reply[1].rfind("info string ", 0), 0u) << reply[1];
     EXPECT_GT(reply[1].size(), 12u) << "a reason is given";
     EXPECT_EQ(fen(), kAfterE4E5) << "'" << text << "'";
@@ -156,7 +156,7 @@ TEST_F(UciPosition, MissingOrMalformedFenLeavesTheGameUnchanged) {
     uci("position startpos moves e2e4 e7e5");
     Lines reply = uci(command);
     ASSERT_EQ(reply.size(), 2u) << command;
-    EXPECT_EQ(reply[0].rfind("Illegal EPD -", 0), 0u) << command;
+    EXPECT_EQ(reply[0].rfind("info string Illegal EPD -", 0), 0u) << command;
     EXPECT_EQ(fen(), kAfterE4E5) << command;
   }
 }
@@ -173,7 +173,7 @@ TEST_F(UciPosition, QuestionableFenFieldsAreRepairedNotRejected) {
   // Rights without their rook are cleared with a note; the moves are still played.
   Lines reply = uci("position fen 4k3/8/8/8/8/8/8/4K3 w KQkq - moves e1e2");
   ASSERT_EQ(reply.size(), 1u);
-  EXPECT_EQ(reply[0], "Illegal EPD - 4k3/8/8/8/8/8/8/4K3 w KQkq -");
+  EXPECT_EQ(reply[0], "info string Illegal EPD - 4k3/8/8/8/8/8/8/4K3 w KQkq -");
   EXPECT_EQ(fen(), "4k3/8/8/8/8/8/4K3/8 b - - 1 1");
   // Missing fields: the side to move stays as it was, no rights, no en passant.
   EXPECT_EQ(uci("position fen 4k3/8/8/8/8/8/8/4K3"), Lines{});

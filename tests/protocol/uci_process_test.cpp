@@ -101,7 +101,8 @@ TEST(UciProcess, MalformedFenIsRejectedWithAMessage) {
       << engine.transcript();
   auto r = replies(engine);
   ASSERT_EQ(r.size(), 3u) << engine.transcript();
-  EXPECT_EQ(r[0], "Illegal EPD - rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+  // In UCI mode every diagnostic line is an info string.
+  EXPECT_EQ(r[0], "info string Illegal EPD - rnbqkbnr/ppppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
   EXPECT_EQ(r[1].rfind("info string ", 0), 0u) << "the reason comes as an info string in UCI mode: " << r[1];
   EXPECT_EQ(r[2], "readyok");
 }
@@ -231,6 +232,6 @@ TEST(UciProcess, LongRepliesAreCut) {
   ASSERT_EQ(runToEnd(engine, "position fen " + std::string(2000, 'x') + "\nisready\n"), 0) << engine.transcript();
   auto r = replies(engine);
   ASSERT_EQ(r.size(), 3u) << engine.transcript();
-  EXPECT_EQ(r[0], ("Illegal EPD - " + std::string(2000, 'x')).substr(0, 255));
+  EXPECT_EQ(r[0], ("info string Illegal EPD - " + std::string(2000, 'x')).substr(0, 255));
   EXPECT_EQ(r[2], "readyok");
 }

@@ -58,7 +58,7 @@ class InProcessSearch : public ::testing::Test {
     search::releaseThreads();
     delete search::game;
     search::game = nullptr;
-    search::ttAllocate(0);
+    search::ttRelease();
     search::search_state = search::kIdle;
     search::stop_requested = 0;
   }

@@ -126,3 +126,43 @@ TEST_F(SearchInProcess, FirstIterationCountsAsABestMoveChange) {
   ASSERT_EQ(name(bestMove()), "e4d5");
   EXPECT_EQ(search::control.best_change_depth, 1);
 }
+
+// The clock-game deadline: never past the clock less the overhead, and on a
+// nearly empty clock no more than the increment gives back.
+TEST_F(SearchInProcess, ClockGameDeadline) {
+  setFen("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq -");
+  search::live_options.MoveOverhead = 50;
+  auto deadlineFor = [](int levelMoves, float clock, float increment) {
+    search::limits.level_moves = levelMoves;
+    search::limits.time_left[0] = search::limits.time_left[1] = clock;
+    search::limits.increment = increment;
+    search::prepareSearch();
+    return search::control.hard_deadline.load();
+  };
+  EXPECT_FLOAT_EQ(deadlineFor(0, 10.0f, 0.1f), 9.95f);
+  EXPECT_FLOAT_EQ(deadlineFor(40, 1.0f, 0.0f), 0.95f);
+  EXPECT_FLOAT_EQ(deadlineFor(0, 0.2f, 0.1f), 0.05f);   // low clock: increment less overhead
+  EXPECT_FLOAT_EQ(deadlineFor(0, 0.1f, 0.01f), 0.0f);   // the increment does not cover the overhead
+  EXPECT_FLOAT_EQ(deadlineFor(0, 0.02f, 0.0f), 0.0f);
+  EXPECT_EQ(deadlineFor(1, 0.1f, 0.0f), search::kNoDeadline) << "fixed-time searches have none";
+
+  // Past the deadline the search ends by itself within about a thousand
+  // nodes, even when nobody runs the time check, and still answers a legal move.
+  search::limits.depth_limit = search::kMaxDepth;
+  deadlineFor(0, 0.1f, 0.01f);
+  ASSERT_EQ(search::startSearchThread(search::kSearching), 0);
+  for (int i = 0; i < 10000 && !(search::search_state.load() & search::kFinishedFlag); ++i) platform::sleep_ms(1);
+  ASSERT_TRUE(search::search_state.load() & search::kFinishedFlag) << "the search ran past its deadline";
+  search::search_state = search::kIdle;
+  EXPECT_LT(search::control.total_nodes, 4096u);
+  const auto legal = searchtest::legalMoveTexts(gamePosition());
+  EXPECT_EQ(legal.count(moveToText(bestMove())), 1u);
+
+  // The time check stops it too, without waiting for the second iteration.
+  search::stop_requested = 0;
+  search::search_state = search::kSearching;
+  search::control.iteration_depth = 1;
+  search::checkTime();
+  EXPECT_EQ(search::stop_requested.load(), 1);
+  search::search_state = search::kIdle;
+}

@@ -2,6 +2,7 @@
 // store replaces, the playability test on probing, sizes, generations and the
 // fill level.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "board/board_helpers.h"
 #include "search/search_helpers.h"
@@ -10,6 +11,20 @@ using namespace board;
 using boardtest::mv;
 
 namespace {
+
+bool playtestSanitized() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
 
 class SearchTable : public ::testing::Test {
  protected:
@@ -21,7 +36,7 @@ class SearchTable : public ::testing::Test {
     search::ttAge = 1;  // as after the first search start
   }
   void TearDown() override {
-    search::ttAllocate(0);
+    search::ttRelease();
     search::ttEnabled = 1;
   }
   static void allocate(int mb) {
@@ -236,9 +251,45 @@ TEST_F(SearchTable, SizesGenerationsSwitchingOffAndFillLevel) {
   EXPECT_FALSE(hit(sameBucket(4)));
 
   // No table at all: every probe misses and stores are harmless.
-  search::ttAllocate(0);
+  search::ttRelease();
   EXPECT_EQ(search::ttEntryCount(), 0u);
   store(sameBucket(3), 4);
   EXPECT_FALSE(hit(sameBucket(3)));
   EXPECT_EQ(search::ttHashfull(), 0);
+}
+
+// A size the machine cannot give is refused with a line naming the size in
+// use, and the table goes on working at that size. The address-space limit
+// stands in for a small machine (sanitizers reserve too much for it).
+TEST_F(SearchTable, RefusedSizeKeepsTheSizeInUse) {
+  if (playtestSanitized()) GTEST_SKIP() << "sanitizer runtimes need an unlimited address space";
+  allocate(4);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
+  rlimit tight = saved;
+  tight.rlim_cur = rlim_t{1} << 32;  // 4 GB of address space in all
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  testutil::StdoutCapture out;
+  const int result = search::ttAllocate(8192);
+  const std::string said = out.finish();
+  setrlimit(RLIMIT_AS, &saved);
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(said, "info string cannot allocate 8192 Mbytes for hash table; using 4 Mbytes\n");
+  EXPECT_EQ(search::hashMb, 4);
+  EXPECT_EQ(search::ttEntryCount(), 4u * 65536);
+  store(sameBucket(1), 5);
+  EXPECT_TRUE(hit(sameBucket(1)));
+}
+
+// A table past the size that is written over is cleared by dropping its
+// pages: it must read back as zeros all the same.
+TEST_F(SearchTable, LargeTableClearsToEmpty) {
+  allocate(512);
+  for (int i = 0; i < 4; ++i) store(sameBucket(i, 0x1230 + 0x10000 * i), 5);
+  ASSERT_TRUE(hit(sameBucket(2, 0x1230 + 0x20000)));
+  search::ttClear();
+  for (int i = 0; i < 4; ++i) EXPECT_FALSE(hit(sameBucket(i, 0x1230 + 0x10000 * i)));
+  EXPECT_EQ(search::ttHashfull(), 0);
+  store(sameBucket(1), 5);
+  EXPECT_TRUE(hit(sameBucket(1)));
 }
