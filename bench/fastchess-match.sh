@@ -5,6 +5,7 @@
 # and the lowest clock our engine was left with after a move.
 # Usage: bench/fastchess-match.sh [--tc 1+0.01] [--games 400] [--peer /usr/games/toga2]
 #          [--concurrency 2] [--hash 16] [--openings FILE] [--pvcheck] [--out DIR]
+#        bench/fastchess-match.sh --summarize GAMES.pgn   (the summary of an earlier match)
 # Env: FASTCHESS (the binary; default: built by ../shared/tools/build-fastchess.sh).
 set -euo pipefail
 
@@ -12,6 +13,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 tc=1+0.01 games=400 peer=/usr/games/toga2 concurrency=2 hash=16 pvcheck=0
 openings=$root/../shared/data/openings/noob_3moves.epd
 out=$root/build-bench/matches
+summarize=
 while (($#)); do
   case $1 in
     --tc) tc=$2; shift 2 ;;
@@ -22,9 +24,52 @@ while (($#)); do
     --openings) openings=$2; shift 2 ;;
     --pvcheck) pvcheck=1; shift ;;
     --out) out=$2; shift 2 ;;
+    --summarize) summarize=$2; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
+
+# Time losses, abnormal ends and the lowest clock left to us, from a PGN
+# written with timeleft=true.
+summarize_pgn() {
+  awk '
+    /^\[White "/ { white = $2 } /^\[Black "/ { black = $2 }
+    /^\[Termination "/ { term = $0 }
+    /^\[Result "/ { result = $2 }
+    /^$/ && term != "" {
+      if (term ~ /time forfeit/) {
+        loser = (result ~ /1-0/) ? black : white
+        if (loser ~ /vesk/) ours++; else theirs++
+      }
+      if (term ~ /illegal|stall|disconnect|crash/) bad[term]++
+      term = ""
+    }
+    # Movetext: "4. Nc3 {+0.08/1 0.001s, tl=1.019s} d5 {...}" or "4... d5 {...}";
+    # with timeleft on, each comment ends with the clock of the side that moved.
+    !/^\[/ {
+      line = $0
+      while (match(line, /[0-9]+\.(\.\.)?|\{[^}]*\}/)) {
+        tok = substr(line, RSTART, RLENGTH); line = substr(line, RSTART + RLENGTH)
+        if (tok ~ /^[0-9]/) { side = (tok ~ /\.\.\.$/) ? black : white; continue }
+        if (match(tok, /tl=[0-9.]+s/)) {
+          t = substr(tok, RSTART + 3, RLENGTH - 4) + 0
+          if (side ~ /vesk/ && (low == "" || t < low)) low = t
+        }
+        side = (side == white) ? black : white
+      }
+    }
+    END {
+      printf "time losses: vesk %d, peer %d\n", ours + 0, theirs + 0
+      for (k in bad) printf "abnormal end: %s x%d\n", k, bad[k]
+      printf "lowest clock left to vesk after a move: %s s\n", low == "" ? "?" : low
+    }' "$1"
+
+}
+
+if [[ -n $summarize ]]; then
+  summarize_pgn "$summarize"
+  exit 0
+fi
 
 fastchess=${FASTCHESS:-$("$root/../shared/tools/build-fastchess.sh")}
 build=$root/build-bench
@@ -37,8 +82,10 @@ mkdir -p "$out"
 stamp=$(date +%Y%m%d-%H%M%S)
 pgn=$out/match-$tc-$stamp.pgn
 log=$out/match-$tc-$stamp.log
-wrapper=$out/vesk-hce.sh
-printf '#!/bin/sh\nexec "%s" -use_hce "$@"\n' "$build/vesk" >"$wrapper"
+# The match plays a copy, so rebuilding meanwhile cannot change the engine.
+cp "$build/vesk" "$out/vesk-$stamp"
+wrapper=$out/vesk-hce-$stamp.sh
+printf '#!/bin/sh\nexec "%s" -use_hce "$@"\n' "$out/vesk-$stamp" >"$wrapper"
 chmod +x "$wrapper"
 
 checks=()
@@ -52,37 +99,7 @@ checks=()
 
 echo "tc $tc, $games games against $(basename "$peer"), concurrency $concurrency (pgn: $pgn)"
 grep -E '^(Results of|Elo:|Games:|LLR|Ptnml)' "$out/match-$tc-$stamp.txt" | tail -4 || true
-awk '
-  /^\[White "/ { white = $2 } /^\[Black "/ { black = $2 }
-  /^\[Termination "/ { term = $0 }
-  /^\[Result "/ { result = $2 }
-  /^$/ && term != "" {
-    if (term ~ /time forfeit/) {
-      loser = (result ~ /1-0/) ? black : white
-      if (loser ~ /vesk/) ours++; else theirs++
-    }
-    if (term ~ /illegal|stall|disconnect|crash/) bad[term]++
-    term = ""
-  }
-  # Movetext: "4. Nc3 {+0.08/1 0.001s, tl=1.019s} d5 {...}" or "4... d5 {...}";
-  # with timeleft on, each comment ends with the mover's clock after the move.
-  !/^\[/ {
-    line = $0
-    while (match(line, /[0-9]+\.(\.\.)?|\{[^}]*\}/)) {
-      tok = substr(line, RSTART, RLENGTH); line = substr(line, RSTART + RLENGTH)
-      if (tok ~ /^[0-9]/) { side = (tok ~ /\.\.\.$/) ? black : white; continue }
-      if (match(tok, /tl=[0-9.]+s/)) {
-        t = substr(tok, RSTART + 3, RLENGTH - 4) + 0
-        if (side ~ /vesk/ && (low == "" || t < low)) low = t
-      }
-      side = (side == white) ? black : white
-    }
-  }
-  END {
-    printf "time losses: vesk %d, peer %d\n", ours + 0, theirs + 0
-    for (k in bad) printf "abnormal end: %s x%d\n", k, bad[k]
-    printf "lowest clock left to vesk after a move: %s s\n", low == "" ? "?" : low
-  }' "$pgn"
+summarize_pgn "$pgn"
 # Warnings about the peer's missing options are not about us.
 warnings=$(grep -iE 'warn|illegal|disconnect' "$log" 2>/dev/null | grep -vc "doesn't have option" || true)
 echo "fastchess warnings other than missing peer options: ${warnings:-0} ($log)"

@@ -226,10 +226,17 @@ int isDraw(Position& pos, int pliesFromRoot) {
   const UndoHistory& h = *pos.owner;
   const int n = h.undoCount;
   int earlier = 0;
+  const Bitboard ourPawns = pos.pieces[pos.sideToMove][kPawn];
   for (int i = n - 4; i >= n - r && i >= 0; i -= 2) {
     const UndoEntry& e = h.undoStack[i];
     if (e.move == kNoMove) return 0;
-    if (e.key == pos.key) {
+    // A position just after a double step carries its en-passant square in
+    // the key; when no pawn could take there it is the same position as the
+    // one without (same pawns as now, or the keys would differ anyway).
+    uint64_t key = e.key;
+    if (e.epSquare != kNoSquare && !(pawnAttacks[pos.sideToMove ^ 1][e.epSquare] & ourPawns))
+      key = ((key ^ ZobristKeys[e.epSquare]) & ~uint64_t{1}) | (key & 1);  // bit 0 is the side to move
+    if (key == pos.key) {
       if (i >= n - pliesFromRoot) return 1;
       if (++earlier >= 2) return 1;
     }

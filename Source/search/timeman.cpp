@@ -114,7 +114,8 @@ void startClockAtPonderhit() {
 }
 
 void checkDeadline() {
-  if (search_state.load(std::memory_order_relaxed) != kSearching || stop_requested.load(std::memory_order_relaxed))
+  if (search_state.load(std::memory_order_relaxed) != kSearching || stop_requested.load(std::memory_order_relaxed) ||
+      control.completed_depth.load(std::memory_order_relaxed) == 0)
     return;
   if (platform::now_seconds() - control.clock_start >= control.hard_deadline.load(std::memory_order_relaxed))
     stop_requested = 1;
@@ -124,8 +125,11 @@ void checkTime() {
   const float elapsed = updateElapsed();
   // Tool searches (state 5) obey a time limit too, so "-t" alone ends them.
   const uint8_t state = search_state.load();
-  // The deadline holds from the first node: no iteration or time minimum.
-  if (state == kSearching && threads[0] && elapsed >= control.hard_deadline.load()) stop_requested = 1;
+  // The deadline holds as soon as a first root move has a score (the answer
+  // then comes with its line), with no iteration or time minimum.
+  if (state == kSearching && threads[0] && control.completed_depth.load() > 0 &&
+      elapsed >= control.hard_deadline.load())
+    stop_requested = 1;
   if (!threads[0] || stop_requested.load() || (state != kSearching && state != kToolSearch) ||
       control.iteration_depth.load() < 2 || elapsed < 0.015f)
     return;

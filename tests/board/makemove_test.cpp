@@ -451,6 +451,21 @@ TEST(Draws, RepetitionScanStopsAtIrreversibleMovesAndNullMoves) {
   EXPECT_EQ(isDraw(t.pos, 6), 1);
 }
 
+// The position right after a double step repeats later without its
+// en-passant square when no pawn could have taken there; with a pawn that
+// could, it was a different position.
+TEST(Draws, DoubleStepPositionRepeatsUnlessEnPassantWasPossible) {
+  testutil::initTables();
+  testutil::Board b;
+  play(b, {"e2e4", "g8f6", "g1f3", "f6g8", "f3g1", "g8f6", "g1f3", "f6g8", "f3g1"});
+  EXPECT_EQ(isDraw(b.pos, 0), 1) << "third occurrence of the position after e2e4";
+  testutil::Board c("4k3/8/8/8/5p2/8/4P3/4K2N w - -");
+  play(c, {"e2e4", "e8d8", "h1g3", "d8e8", "g3h1", "e8d8", "h1g3", "d8e8", "g3h1"});
+  EXPECT_EQ(isDraw(c.pos, 0), 0) << "f4xe3 was possible the first time";
+  play(c, {"e8d8", "h1g3", "d8e8", "g3h1"});
+  EXPECT_EQ(isDraw(c.pos, 0), 1) << "the later two and this one";
+}
+
 TEST(Draws, FiftyMoveRuleNeedsMoreThanAHundredPlies) {
   testutil::initTables();
   testutil::Board b("4k3/8/8/8/8/8/8/R3K3 w - -");

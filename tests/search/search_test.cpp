@@ -162,6 +162,10 @@ TEST_F(SearchInProcess, ClockGameDeadline) {
   search::stop_requested = 0;
   search::search_state = search::kSearching;
   search::control.iteration_depth = 1;
+  search::control.completed_depth = 0;
+  search::checkTime();
+  EXPECT_EQ(search::stop_requested.load(), 0) << "not before a first root move has a score";
+  search::control.completed_depth = 1;
   search::checkTime();
   EXPECT_EQ(search::stop_requested.load(), 1);
   search::search_state = search::kIdle;
