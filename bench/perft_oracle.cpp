@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "board/attacks.h"
+#include "platform/output.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ int main(int argc, char** argv) {
 
   initAttackTables();
   initZobristKeys();
-  uci_mode = 1;  // "e7e8q" move spelling, as the oracle prints
+  platform::uci_mode = 1;  // "e7e8q" move spelling, as the oracle prints
 
   // Start points chosen for castling, en passant, promotions and pins.
   const std::vector<std::string> starts = {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "board/attacks.h"
+#include "platform/output.h"
 
 namespace testutil {
 

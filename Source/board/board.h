@@ -129,7 +129,9 @@ constexpr int kFenCastlingFixed = -1;  // set up, contradicted rights dropped
 constexpr int kFenRejected = -2;       // refused, position unchanged
 
 // position.cpp
-void initZobristKeys();
+// Fills the keys once; returns how many came out too close to an earlier one
+// (the generator is fixed, so 0 on every run).
+int initZobristKeys();
 void clearBoard(Position& pos);
 void putPiece(Position& pos, int colour, int type, int square);
 void computeKeys(Position& pos);
@@ -171,8 +173,8 @@ int isDraw(Position& pos, int pliesFromRoot);
 extern void (*moveTraceHook)(const Position& pos, Move move);
 
 // notation.cpp
-// Coordinate form depends on the dialogue mode: 1 UCI ("e7e8q"), 0 console ("e7e8=Q").
-extern int16_t uci_mode;
+// The coordinate form follows the dialogue mode (platform::uci_mode): UCI
+// writes "e7e8q", the console "e7e8=Q".
 const char* squareName(int square);  // "a1".."h8", "-" for 64
 char* moveToText(Move move, char* buffer);
 std::string moveToText(Move move);
@@ -186,12 +188,12 @@ void moveToSan(const Position& pos, Move move, SanTexts& out);
 // Whether the side to move gives check with move (discoveries, castling rook
 // and en passant included).
 bool givesCheck(const Position& pos, Move move);
-// Reads any accepted move spelling; 1 and the move when exactly one legal
-// move matches, else 0 ("ambiguous move" printed for two candidates).
+// Reads any accepted move spelling: kMoveRead and the move when exactly one
+// legal move matches; kMoveAmbiguous when several do (the caller says so).
+constexpr int kMoveRead = 1, kMoveUnread = 0, kMoveAmbiguous = -1;
 int parseMove(Position& pos, const std::string& text, Move& out);
 std::string positionToFen(const Position& pos, bool withCounters);
 std::string boardDiagram(const Position& pos);
-void printBoard(const Position& pos);
 
 // perft.cpp
 uint64_t perft(Position& pos, int depth);

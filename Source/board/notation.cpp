@@ -2,11 +2,10 @@
 #include <cstring>
 
 #include "board/attacks.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 
 namespace board {
 
-int16_t uci_mode = 1;
 
 namespace {
 
@@ -75,7 +74,7 @@ char* moveToText(Move move, char* buffer) {
   strcat(buffer, kSquareNames[moveTo(move)]);
   if (isPromotion(move)) {
     const char* suffix = promotionSuffix(move);
-    if (uci_mode) {
+    if (platform::uci_mode) {
       char letter[2] = {static_cast<char>(suffix[1] - 'A' + 'a'), 0};
       strcat(buffer, letter);
     } else {
@@ -208,10 +207,9 @@ int parseMove(Position& pos, const std::string& input, Move& out) {
   }
   if (count == 1) {
     out = hits[0];
-    return 1;
+    return kMoveRead;
   }
-  if (count == 2) protocol::output_line("ambiguous move");
-  return 0;
+  return count >= 2 ? kMoveAmbiguous : kMoveUnread;
 }
 
 std::string positionToFen(const Position& pos, bool withCounters) {
@@ -262,6 +260,5 @@ std::string boardDiagram(const Position& pos) {
   return text;
 }
 
-void printBoard(const Position& pos) { protocol::output_line(boardDiagram(pos)); }
 
 }  // namespace board

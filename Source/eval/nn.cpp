@@ -135,7 +135,7 @@ int load_network(const std::string& path, std::string* why) {
   return 1;
 }
 
-void unload_networks() {
+void unloadNetworks() {
   networks[0] = NetworkSlot{};
   networks[1] = NetworkSlot{};
   network_count = 0;

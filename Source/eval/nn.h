@@ -55,7 +55,7 @@ struct NetworkState {
 // Reads a network file; 1 on success. On failure the loaded networks are
 // unchanged and why holds the reason.
 int load_network(const std::string& path, std::string* why = nullptr);
-void unload_networks();
+void unloadNetworks();
 
 // Score for the side to move. noise adds the small key-dependent jitter.
 int nn_evaluate(const board::Position& pos, EvalState& st, bool inCheck, bool noise = false);

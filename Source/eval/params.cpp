@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "protocol/output.h"
+#include "platform/output.h"
 
 namespace eval {
 
@@ -171,7 +171,7 @@ int registered = 0;
 int cursor = 0;
 
 void reportBadLine(const char* path, int lineNo, const char* why) {
-  protocol::output_format("%s line %d ignored: %s", path, lineNo, why);
+  platform::outputFormat("%s line %d ignored: %s", path, lineNo, why);
 }
 
 // Strict integer reading of a token that may carry blanks around it.
@@ -201,11 +201,11 @@ void register_param(const char* name, int mg, int eg) {
 void fset(const char* name, int mg, int eg) {
   if (strcmp(name, "mtl_pawn") == 0) cursor = 0;
   if (cursor >= kParamCount) {
-    protocol::output_format("error %s  (past the last of %d entries, ignored)", name, kParamCount);
+    platform::outputFormat("error %s  (past the last of %d entries, ignored)", name, kParamCount);
     return;
   }
   EvalParam& e = evalParams[cursor++];
-  if (strcmp(name, e.name) != 0) protocol::output_format("error %s  %s\n", name, e.name);
+  if (strcmp(name, e.name) != 0) platform::outputFormat("error %s  %s\n", name, e.name);
   e.packed = pack(mg, eg);
   e.mg = static_cast<float>(mg);
   e.eg = static_cast<float>(eg);
@@ -273,7 +273,7 @@ bool scale_params(const char* pattern, int mgPercent, int egPercent) {
   return none;
 }
 
-bool write_params_file(const char* path) {
+bool writeParamsFile(const char* path) {
   FILE* f = fopen(path, "w");
   if (!f) return false;
   for (const EvalParam& e : evalParams)

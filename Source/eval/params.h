@@ -63,6 +63,6 @@ void fset(const char* name, int mg, int eg);
 int read_params_file(const char* path);
 bool scale_params(const char* pattern, int mgPercent, int egPercent);
 // Writes the table in the form read_params_file reads back ("fset" lines).
-bool write_params_file(const char* path);
+bool writeParamsFile(const char* path);
 
 }  // namespace eval

@@ -6,7 +6,7 @@
 
 #include "board/attacks.h"
 #include "eval/eval.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 
 namespace eval {
 
@@ -81,7 +81,7 @@ void printTrace(const Position& pos, const EvalInfo& info, float scale) {
     }
   }
   out.pop_back();  // the output path adds the last line end
-  protocol::output_line(out);
+  platform::output_line(out);
 }
 
 }  // namespace eval

@@ -10,16 +10,16 @@
 
 namespace platform {
 
-double now_seconds() {
+double nowSeconds() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void yield() { std::this_thread::yield(); }
 
-void ignore_sigpipe() { signal(SIGPIPE, SIG_IGN); }
+void ignoreSigpipe() { signal(SIGPIPE, SIG_IGN); }
 
 namespace {
 
@@ -48,7 +48,7 @@ void appendBytes(LineReader& r, const char* data, size_t n) {
 
 }  // namespace
 
-bool pump_input(LineReader& r, int waitMs) {
+bool pumpInput(LineReader& r, int waitMs) {
   if (r.endOfInput) return false;
   pollfd p{r.fd, POLLIN, 0};
   int ready = poll(&p, 1, waitMs);
@@ -73,19 +73,19 @@ bool pump_input(LineReader& r, int waitMs) {
   return true;
 }
 
-bool next_line(LineReader& r, std::string& line) {
+bool nextLine(LineReader& r, std::string& line) {
   if (r.lines.empty()) return false;
   line = std::move(r.lines.front());
   r.lines.pop_front();
   return true;
 }
 
-bool wait_line(LineReader& r, std::string& line) {
+bool waitLine(LineReader& r, std::string& line) {
   while (r.lines.empty()) {
     if (r.endOfInput) return false;
-    pump_input(r, 100);
+    pumpInput(r, 100);
   }
-  return next_line(r, line);
+  return nextLine(r, line);
 }
 
 }  // namespace platform

@@ -9,6 +9,9 @@
 
 namespace platform {
 
+constexpr const char* kEngineName = "Vesk 5.00";
+constexpr const char* kEngineAuthor = "Tarvell";
+
 // A counter written by one thread and read by others: plain loads and stores
 // (no locked instruction), still free of data races.
 struct RelaxedCounter {
@@ -30,12 +33,12 @@ struct RelaxedCounter {
 };
 
 // Seconds on a monotonic clock.
-double now_seconds();
-void sleep_ms(int ms);
+double nowSeconds();
+void sleepMs(int ms);
 // Gives the processor to another thread that is ready to run.
 void yield();
 // Call once at start: a vanished reader must not kill us with SIGPIPE.
-void ignore_sigpipe();
+void ignoreSigpipe();
 
 // Longest input line kept; longer lines are dropped whole with a note.
 constexpr size_t kMaxLineLength = 1 << 20;
@@ -54,10 +57,10 @@ struct LineReader {
 
 // Reads whatever is waiting (never blocks when waitMs is 0); returns true
 // when something was read or end of input was seen.
-bool pump_input(LineReader& reader, int waitMs = 0);
+bool pumpInput(LineReader& reader, int waitMs = 0);
 // Takes the oldest complete line; false when none is queued.
-bool next_line(LineReader& reader, std::string& line);
+bool nextLine(LineReader& reader, std::string& line);
 // Blocks until a line arrives; false at end of input.
-bool wait_line(LineReader& reader, std::string& line);
+bool waitLine(LineReader& reader, std::string& line);
 
 }  // namespace platform

@@ -5,7 +5,7 @@
 
 #include "board/attacks.h"
 #include "eval/nn.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "protocol/protocol.h"
 
 namespace protocol {
@@ -14,18 +14,20 @@ using namespace board;
 
 namespace {
 
-void displayBoard() { printBoard(game_position()); }
+void displayBoard() { platform::output_line(boardDiagram(search::gamePosition())); }
 
-int gamePly() { return game->history.undoCount; }
+int gamePly() { return search::game->history.undoCount; }
 
 void playTypedMove(const std::string& text) {
   Move m;
-  if (!parseMove(game_position(), text.substr(0, 127), m)) {
-    output_format("unknown command or illegal move: %.100s", text.c_str());
+  const int read = parseMove(search::gamePosition(), text.substr(0, 127), m);
+  if (read == kMoveAmbiguous) platform::output_line("ambiguous move");
+  if (read != kMoveRead) {
+    platform::outputFormat("unknown command or illegal move: %.100s", text.c_str());
     return;
   }
-  output_format("%d. move %s", gamePly() / 2 + 1, text.substr(0, 127).c_str());
-  game_play_move(m);
+  platform::outputFormat("%d. move %s", gamePly() / 2 + 1, text.substr(0, 127).c_str());
+  search::playGameMove(m);
   displayBoard();
 }
 
@@ -33,48 +35,48 @@ void runPerft(const std::string& arg) {
   int depth = std::clamp(atoi(arg.c_str()), 0, 20);
   // Perft works on a copy so the game history is untouched.
   static UndoHistory history;
-  Position pos = game_position();
+  Position pos = search::gamePosition();
   pos.owner = &history;
   history.undoCount = 0;
   history.ply = 1;
-  double start = platform::now_seconds();
+  double start = platform::nowSeconds();
   uint64_t nodes = perft(pos, depth);
-  double seconds = platform::now_seconds() - start;
-  output_format("visited %0.0f nodes in %0.3f seconds, nps= %0.0f", static_cast<double>(nodes), seconds,
+  double seconds = platform::nowSeconds() - start;
+  platform::outputFormat("visited %0.0f nodes in %0.3f seconds, nps= %0.0f", static_cast<double>(nodes), seconds,
                 nodes / (seconds + 0.001));
 }
 
 void redoMove() {
-  UndoHistory& h = game->history;
+  UndoHistory& h = search::game->history;
   if (h.undoCount >= kUndoCapacity - 1) return;
   Move m = h.undoStack[h.undoCount].move;
   if (m == kNoMove) return;
   // The stored move must still be legal here; anything else ends the history.
-  const Position& pos = game_position();
+  const Position& pos = search::gamePosition();
   if (!isPseudoLegal(pos, m) || !isLegal(pos, pos.sideToMove, m)) return;
-  output_format("%d%s move %s", gamePly() / 2 + 1, game_position().sideToMove == kWhite ? "." : "...",
+  platform::outputFormat("%d%s move %s", gamePly() / 2 + 1, search::gamePosition().sideToMove == kWhite ? "." : "...",
                 moveToText(m).c_str());
   // A plain make keeps the later moves of the history for further "]".
-  makeMove(game_position(), m);
+  makeMove(search::gamePosition(), m);
   displayBoard();
 }
 
 // "last move" line and the evaluation of the game position.
 void evaluationDisplay(int traceLevel) {
-  const UndoHistory& h = game->history;
-  Position& pos = game_position();
+  const UndoHistory& h = search::game->history;
+  Position& pos = search::gamePosition();
   if (traceLevel < 2 && h.undoCount > 0) {
     Move last = h.undoStack[h.undoCount - 1].move;
-    output_format("last move was %d%s %s%s\n", (h.undoCount + 1) / 2, pos.sideToMove == kBlack ? "." : "...",
+    platform::outputFormat("last move was %d%s %s%s\n", (h.undoCount + 1) / 2, pos.sideToMove == kBlack ? "." : "...",
                   squareName(moveFrom(last)), squareName(moveTo(last)));
   }
   bool checked = inCheck(pos, pos.sideToMove);
   if (traceLevel < 2 && eval_mode != 0) {
-    output_format("NN eval= %d\n", eval::nn_evaluate(pos, game->evalState, checked));
+    platform::outputFormat("NN eval= %d\n", eval::nn_evaluate(pos, search::game->evalState, checked));
     return;
   }
-  int score = eval::evaluate(pos, game->evalState, 0, checked, traceLevel);
-  if (checked) output_format("eval= %d (side to move is in check)", score);
+  int score = eval::evaluate(pos, search::game->evalState, 0, checked, traceLevel);
+  if (checked) platform::outputFormat("eval= %d (side to move is in check)", score);
 }
 
 }  // namespace
@@ -86,7 +88,7 @@ void run_console_command(const std::string& line) {
   std::string cmd = words[0].substr(0, 127);
 
   if (cmd == "quit") {
-    stop_and_wait();
+    stopAndWait();
     quit_requested = 1;
     return;
   }
@@ -97,18 +99,18 @@ void run_console_command(const std::string& line) {
   if (search_state.load() != kIdle) return;
 
   if (cmd == "new") {
-    set_start_position();
+    search::setStartPosition();
     displayBoard();
     limits.time_left[0] = limits.time_left[1] = limits.level_time;
   } else if (cmd == "fen") {
     size_t at = line.find("fen");
-    set_game_fen(line.substr(at + 3));
+    search::setGameFen(line.substr(at + 3));
     displayBoard();
   } else if (cmd == "bd") {
     displayBoard();
   } else if (cmd == "undo" || cmd == "[") {
     // The taken-back move stays in the history for "]".
-    if (game->history.undoCount > 0) unmakeMove(game_position());
+    if (search::game->history.undoCount > 0) unmakeMove(search::gamePosition());
     displayBoard();
   } else if (cmd == "]") {
     redoMove();
@@ -127,7 +129,7 @@ void run_console_command(const std::string& line) {
     if (search::ttEnabled == 1 && search::ttEntryCount()) search::ttClear();
     search_state = kGoReceived;
   } else if (cmd == "trace") {
-    set_trace_limit(atoi(words[1].c_str()));
+    setTraceLimit(atoi(words[1].c_str()));
   } else if (cmd == "lmr") {
     search::printSelectivity();
   } else if (cmd == "perft") {

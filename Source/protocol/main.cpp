@@ -1,3 +1,3 @@
 #include "protocol/protocol.h"
 
-int main(int argc, char** argv) { return protocol::run_engine(argc, argv); }
+int main(int argc, char** argv) { return protocol::runEngine(argc, argv); }

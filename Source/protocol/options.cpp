@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "eval/nn.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "protocol/protocol.h"
 
 namespace protocol {
@@ -79,64 +79,64 @@ bool loadingConfig = false;
 
 }  // namespace
 
-void print_option_lines() {
+void printOptionLines() {
   const EngineOptions& o = saved_options;
   const char* no = "false";
   const char* yes = "true";
   if (o.UCI_Elo == 0) saved_options.UCI_Elo = live_options.UCI_Elo = static_cast<int16_t>(max_elo);
-  output_format("option name ConfigFilePath type string default %s", o.ConfigFilePath.c_str());
-  output_format("option name Hash type spin default %d min 0 max 32768", o.Hash);
-  output_format("option name Threads type spin default %d min 1 max 160", o.Threads);
-  output_line("option name Clear_Hash type button");
-  output_format("option name NN_File type string default %s", live_options.NN_file.c_str());
-  output_format("option name Use_NN_eval type check default %s", eval_mode ? yes : no);
-  output_format("option name OwnBook type check default %s", o.OwnBook ? yes : no);
-  output_format("option name OwnBook_File type string default %s", o.OwnBook_File.c_str());
-  output_format("option name OwnBook_Depth type spin default %d min 0 max 60", o.OwnBook_Depth);
-  output_format("option name OwnBook2_File type string default %s", o.OwnBook2_File.c_str());
-  output_format("option name OwnBook2_Depth type spin default %d min 0 max 60", o.OwnBook2_Depth);
-  output_format("option name OwnBook_Variety type spin default %d min 0 max 100", o.OwnBook_Variety);
-  output_format("option name SyzygyPath type string default %s", o.SyzygyPath.c_str());
-  output_format("option name SyzygyProbeDepth6 type spin default %d min -5 max 100", o.SyzygyProbeDepth6);
-  output_format("option name Log type check default %s", o.Log ? yes : no);
-  output_format("option name Ponder type check default %s", o.Ponder ? yes : no);
-  output_format("option name MultiPV type spin default %d min 1 max 255", o.MultiPV);
-  output_format("option name MoveOverhead type spin default %d min 0 max 5000", o.MoveOverhead);
-  output_format("option name UCI_LimitStrength type check default %s", o.UCI_LimitStrength ? yes : no);
+  platform::outputFormat("option name ConfigFilePath type string default %s", o.ConfigFilePath.c_str());
+  platform::outputFormat("option name Hash type spin default %d min 0 max 32768", o.Hash);
+  platform::outputFormat("option name Threads type spin default %d min 1 max 160", o.Threads);
+  platform::output_line("option name Clear_Hash type button");
+  platform::outputFormat("option name NN_File type string default %s", live_options.NN_file.c_str());
+  platform::outputFormat("option name Use_NN_eval type check default %s", eval_mode ? yes : no);
+  platform::outputFormat("option name OwnBook type check default %s", o.OwnBook ? yes : no);
+  platform::outputFormat("option name OwnBook_File type string default %s", o.OwnBook_File.c_str());
+  platform::outputFormat("option name OwnBook_Depth type spin default %d min 0 max 60", o.OwnBook_Depth);
+  platform::outputFormat("option name OwnBook2_File type string default %s", o.OwnBook2_File.c_str());
+  platform::outputFormat("option name OwnBook2_Depth type spin default %d min 0 max 60", o.OwnBook2_Depth);
+  platform::outputFormat("option name OwnBook_Variety type spin default %d min 0 max 100", o.OwnBook_Variety);
+  platform::outputFormat("option name SyzygyPath type string default %s", o.SyzygyPath.c_str());
+  platform::outputFormat("option name SyzygyProbeDepth6 type spin default %d min -5 max 100", o.SyzygyProbeDepth6);
+  platform::outputFormat("option name Log type check default %s", o.Log ? yes : no);
+  platform::outputFormat("option name Ponder type check default %s", o.Ponder ? yes : no);
+  platform::outputFormat("option name MultiPV type spin default %d min 1 max 255", o.MultiPV);
+  platform::outputFormat("option name MoveOverhead type spin default %d min 0 max 5000", o.MoveOverhead);
+  platform::outputFormat("option name UCI_LimitStrength type check default %s", o.UCI_LimitStrength ? yes : no);
   // The machine's strength can fall outside the settable range: the listed
   // bounds stay ordered and the default within them, as GUIs require.
   const int eloMax = std::max(kMinElo, static_cast<int>(max_elo));
-  output_format("option name UCI_Elo type spin default %d min %d max %d", std::clamp<int>(o.UCI_Elo, kMinElo, eloMax),
+  platform::outputFormat("option name UCI_Elo type spin default %d min %d max %d", std::clamp<int>(o.UCI_Elo, kMinElo, eloMax),
                 kMinElo, eloMax);
-  output_format("option name Contempt type spin default %d min -150 max 150", o.Contempt);
-  output_format("option name Selectivity type spin default %d min 0 max 200", o.Selectivity);
+  platform::outputFormat("option name Contempt type spin default %d min -150 max 150", o.Contempt);
+  platform::outputFormat("option name Selectivity type spin default %d min 0 max 200", o.Selectivity);
 }
 
-void set_log_option(bool on, bool announce) {
-  if (announce) output_format("info string %s set to %d", "Log", on ? 1 : 0);
+void setLogOption(bool on, bool announce) {
+  if (announce) platform::outputFormat("info string %s set to %d", "Log", on ? 1 : 0);
   if (!on) {
     live_options.Log = 0;
-    set_log_enabled(false);
+    platform::setLogEnabled(false);
     return;
   }
-  if (!open_log_file()) {
-    output_line("log file in use.");
+  if (!platform::openLogFile()) {
+    platform::output_line("log file in use.");
     live_options.Log = 0;
-    set_log_enabled(false);
+    platform::setLogEnabled(false);
     return;
   }
   live_options.Log = 1;
-  set_log_enabled(true);
+  platform::setLogEnabled(true);
 }
 
-bool load_network_option(bool atStartup) {
+bool loadNetworkOption(bool atStartup) {
   std::string why;
   if (!eval::load_network(live_options.NN_file, &why)) {
-    output_line(atStartup ? "error loading NN" : "info string error loading NN");
-    output_format("%s%s", atStartup ? "" : "info string ", why.c_str());
+    platform::output_line(atStartup ? "error loading NN" : "info string error loading NN");
+    platform::outputFormat("%s%s", atStartup ? "" : "info string ", why.c_str());
     return false;
   }
-  if (atStartup) output_line("loaded NN");
+  if (atStartup) platform::output_line("loaded NN");
   return true;
 }
 
@@ -146,7 +146,7 @@ void load_config() {
   FILE* f = fopen(live_options.ConfigFilePath.c_str(), "r");
   if (!f) return;
   loadingConfig = true;
-  output_format("info string loading parameters from %s", live_options.ConfigFilePath.c_str());
+  platform::outputFormat("info string loading parameters from %s", live_options.ConfigFilePath.c_str());
   char buffer[256];
   while (fgets(buffer, sizeof buffer, f)) {
     std::string line = buffer;
@@ -180,12 +180,12 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
   const std::string key = lower(name);
   const bool on = value.find("true") != std::string::npos;
   EngineOptions& o = live_options;
-  auto says = [&](int v) { output_format("info string %s set to %d", name.c_str(), v); };
+  auto says = [&](int v) { platform::outputFormat("info string %s set to %d", name.c_str(), v); };
 
   if (key == "configfilepath") {
     if (searching()) return;
     o.ConfigFilePath = value.substr(0, 143);
-    output_format("info string ConfigFilePath set to '%s'", o.ConfigFilePath.c_str());
+    platform::outputFormat("info string ConfigFilePath set to '%s'", o.ConfigFilePath.c_str());
     load_config();
   } else if (key == "hash") {
     if (searching()) return;
@@ -204,35 +204,35 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
   } else if (key == "clear_hash") {
     if (searching()) return;
     if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
-    output_line("info string Hash table cleared");
+    platform::output_line("info string Hash table cleared");
   } else if (key == "nn_file") {
-    stop_and_wait();
+    stopAndWait();
     o.NN_file = value.substr(0, 149);
-    output_format("info string NN_path set to '%s'", o.NN_file.c_str());
-    if (load_network_option(false)) game->evalState.clearCaches();
+    platform::outputFormat("info string NN_path set to '%s'", o.NN_file.c_str());
+    if (loadNetworkOption(false)) search::game->evalState.clearCaches();
   } else if (key == "use_nn_eval") {
-    stop_and_wait();
+    stopAndWait();
     bool want = on;
-    if (want && eval::network_count == 0 && !load_network_option(false)) {
-      output_line("info string Use_NN_eval needs a network; staying with the hand-crafted evaluation");
+    if (want && eval::network_count == 0 && !loadNetworkOption(false)) {
+      platform::output_line("info string Use_NN_eval needs a network; staying with the hand-crafted evaluation");
       want = false;
     }
     eval_mode = want ? 1 : 0;
     // Both evaluations share the evaluation cache.
-    game->evalState.clearCaches();
+    search::game->evalState.clearCaches();
     says(want ? 1 : 0);
   } else if (key == "log") {
     says(on ? 1 : 0);
-    set_log_option(on, false);
+    setLogOption(on, false);
   } else if (key == "ownbook_file" || key == "ownbook2_file") {
     std::string& field = key == "ownbook_file" ? o.OwnBook_File : o.OwnBook2_File;
     field = value.substr(0, 143);
-    output_format("info string %s set to '%s'", key == "ownbook_file" ? "OwnBook_File" : "OwnBook2_File",
+    platform::outputFormat("info string %s set to '%s'", key == "ownbook_file" ? "OwnBook_File" : "OwnBook2_File",
                   field.c_str());
   } else if (key == "syzygypath") {
-    stop_and_wait();
+    stopAndWait();
     o.SyzygyPath = value.substr(0, 143);
-    output_format("info string SyzygyPath set to '%s'", o.SyzygyPath.c_str());
+    platform::outputFormat("info string SyzygyPath set to '%s'", o.SyzygyPath.c_str());
   } else {
     for (const SpinOption& s : kSpins)
       if (key == lower(s.name)) {
@@ -249,7 +249,7 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
   }
 }
 
-void split_setoption(const std::string& args, std::string& name, std::string& value) {
+void splitSetoption(const std::string& args, std::string& name, std::string& value) {
   name.clear();
   value.clear();
   size_t n = findWord(args, "name");

@@ -15,8 +15,6 @@
 
 namespace protocol {
 
-constexpr const char* kEngineName = "Vesk 5.00";
-constexpr const char* kEngineAuthor = "Tarvell";
 
 using search::EngineOptions;
 using search::live_options;
@@ -43,56 +41,43 @@ using search::stop_requested;
 extern search::SearchLimits command_line_limits;
 extern bool command_echo;
 
-// The game record: a thread-shaped record with the game position and history.
-using search::game;
-using GameRecord = search::SearchThread;
-board::Position& game_position();
-
-// Game-level helpers.
-void set_start_position();
-// Sets the game position from FEN; returns setFromFen's code.
-int set_game_fen(const std::string& fen);
-// Makes a move on the game record, keeping the history bounded.
-void game_play_move(board::Move move);
-// Finds the legal move written in coordinate form (with promotion letter).
-board::Move find_coordinate_move(const std::string& token);
 
 // Options (options.cpp).
-void print_option_lines();
+void printOptionLines();
 void apply_option(const std::string& name, const std::string& value);
-void split_setoption(const std::string& args, std::string& name, std::string& value);
+void splitSetoption(const std::string& args, std::string& name, std::string& value);
 // Reads the configuration file named by ConfigFilePath.
 void load_config();
 // Loads NN_file; on failure keeps the previous network and says why.
-bool load_network_option(bool atStartup);
+bool loadNetworkOption(bool atStartup);
 // Turns logging on or off as the Log option does.
-void set_log_option(bool on, bool announce);
+void setLogOption(bool on, bool announce);
 
 // UCI loop (uci.cpp).
 extern platform::LineReader input;
-void execute_line(const std::string& line);
-void handle_uci_command(const std::string& command);
+void executeLine(const std::string& line);
+void handleUciCommand(const std::string& command);
 void poll_command();
 void command_loop();
 // Stops a running search and waits for it (no "bestmove"); a search that has
 // already ended by itself is reported first. During a tool search it only
 // asks the search to stop: the tool's loop waits for it.
-void stop_and_wait();
+void stopAndWait();
 // A tool (benchmark, EPD runner) is searching.
-bool tool_running();
+bool toolRunning();
 // Starts the search a "go" asked for (state 1 or 2).
-void start_requested_search();
+void startRequestedSearch();
 // Prints the final information and "bestmove" (or the console summary).
-void finish_search_report();
+void reportFinishedSearch();
 
 // Search trace of the console (trace.cpp): plies of the tree written to
 // "trace.txt" while searching; 0 switches it off.
-void set_trace_limit(int plies);
+void setTraceLimit(int plies);
 
 // Console (console.cpp).
 void run_console_command(const std::string& line);
 
 // Start-up (startup.cpp): the whole program; returns the exit status.
-int run_engine(int argc, char** argv);
+int runEngine(int argc, char** argv);
 
 }  // namespace protocol

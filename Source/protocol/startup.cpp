@@ -7,7 +7,7 @@
 
 #include "board/attacks.h"
 #include "eval/nn.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "protocol/protocol.h"
 #include "tools/tools.h"
 
@@ -33,7 +33,7 @@ bool readNumber(const char* sw, const char* text, double& out) {
   errno = 0;
   double v = strtod(text, &end);
   if (end == text || *end || errno == ERANGE || !std::isfinite(v)) {
-    output_format("invalid value for %s: %.100s", sw, text);
+    platform::outputFormat("invalid value for %s: %.100s", sw, text);
     return false;
   }
   out = v;
@@ -49,7 +49,7 @@ int parseSwitches(int argc, char** argv, Settings& s) {
     const std::string a = argv[i];
     auto value = [&](const char*& out) {
       if (i + 1 >= argc) {
-        output_format("switch %s needs a value", a.c_str());
+        platform::outputFormat("switch %s needs a value", a.c_str());
         return false;
       }
       out = argv[++i];
@@ -62,9 +62,9 @@ int parseSwitches(int argc, char** argv, Settings& s) {
     const char* text = nullptr;
     double v = 0;
     if (a == "-uci") {
-      uci_mode = 1;
+      platform::uci_mode = 1;
     } else if (a == "-c") {
-      uci_mode = 0;
+      platform::uci_mode = 0;
     } else if (a == "-log") {
       o.Log = 1;
     } else if (a == "-noise") {
@@ -94,7 +94,7 @@ int parseSwitches(int argc, char** argv, Settings& s) {
     } else if (a == "-nps") {
       if (!number(v)) return 1;
       if (v <= 0) {
-        output_line("switch -nps needs a positive rate");
+        platform::output_line("switch -nps needs a positive rate");
         return 1;
       }
       command_line_limits.target_nps = v;
@@ -116,9 +116,9 @@ int parseSwitches(int argc, char** argv, Settings& s) {
       o.SyzygyPath = std::string(text).substr(0, 143);
     } else if (a == "-tbx") {
       if (o.SyzygyPath.empty())
-        output_line("-tbx: no SyzygyPath is set; use -tbpath or the SyzygyPath option");
+        platform::output_line("-tbx: no SyzygyPath is set; use -tbpath or the SyzygyPath option");
       else
-        output_format("-tbx: using SyzygyPath '%s'", o.SyzygyPath.c_str());
+        platform::outputFormat("-tbx: using SyzygyPath '%s'", o.SyzygyPath.c_str());
     } else if (a == "-use_hce") {
       eval_mode = 0;
     } else if (a == "-use_nn") {
@@ -176,15 +176,15 @@ int parseSwitches(int argc, char** argv, Settings& s) {
 }
 
 void calibrate() {
-  Position& pos = game_position();
-  double start = platform::now_seconds(), seconds = 0;
+  Position& pos = search::gamePosition();
+  double start = platform::nowSeconds(), seconds = 0;
   uint64_t nodes = 0;
   MoveEntry list[kMaxMoves];
-  while ((seconds = platform::now_seconds() - start) < 0.3) {
+  while ((seconds = platform::nowSeconds() - start) < 0.3) {
     ++nodes;
     bool checked = inCheck(pos, pos.sideToMove);
-    volatile int score = eval_mode ? eval::nn_evaluate(pos, game->evalState, checked)
-                                   : eval::evaluate(pos, game->evalState, 0, checked, 0);
+    volatile int score = eval_mode ? eval::nn_evaluate(pos, search::game->evalState, checked)
+                                   : eval::evaluate(pos, search::game->evalState, 0, checked, 0);
     (void)score;
     MoveEntry* end = generateAll(pos, list);
     int made = 0;
@@ -197,17 +197,15 @@ void calibrate() {
   }
   calibration_nps = nodes * 1.04 / (seconds + 0.001);
   max_elo = static_cast<float>(std::log(calibration_nps) * 150 + 1050);
-  output_format("info string et= %.3f, calibration nps= %0.0f", seconds, calibration_nps);
+  platform::outputFormat("info string et= %.3f, calibration nps= %0.0f", seconds, calibration_nps);
 }
 
 }  // namespace
 
-int run_engine(int argc, char** argv) {
-  platform::ignore_sigpipe();
-  srand(static_cast<unsigned>(static_cast<long long>(platform::now_seconds() * 1000)));
-  game = new (std::nothrow) GameRecord{};
-  if (!game) return 1;
-  game->position.owner = &game->history;
+int runEngine(int argc, char** argv) {
+  platform::ignoreSigpipe();
+  srand(static_cast<unsigned>(static_cast<long long>(platform::nowSeconds() * 1000)));
+  if (!search::createGameRecord()) return 1;
   initAttackTables();
   eval::initKpk();
   search::initSearchTables();
@@ -217,12 +215,12 @@ int run_engine(int argc, char** argv) {
   command_line_limits = search::SearchLimits{};
   noise = 0;
   eval_mode = 1;
-  uci_mode = 1;
+  platform::uci_mode = 1;
 
   Settings settings;
   if (int status = parseSwitches(argc, argv, settings); status >= 0) return status;
   if (settings.runMode == kTune || settings.runMode == kTune2 || settings.runMode == kTrainData || eval_mode == 2) {
-    output_line("Need to compile with 'make ttune'\n");
+    platform::output_line("Need to compile with 'make ttune'\n");
     return 1;
   }
   limits = command_line_limits;
@@ -241,27 +239,27 @@ int run_engine(int argc, char** argv) {
       }
   }
   if (!search::ttAllocate(o.Hash)) o.Hash = search::hashMb;
-  if (o.Log) set_log_option(true, false);
+  if (o.Log) setLogOption(true, false);
   saved_options = live_options;
   if (!o.ConfigFilePath.empty()) load_config();
 
   eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
-  output_format("Hello from %s\n", kEngineName);
+  platform::outputFormat("Hello from %s\n", platform::kEngineName);
   live_options.rebuild = 0;
   if (eval_mode != 0 && o.NN_file.size() > 4) {
-    if (!load_network_option(true)) return 1;
+    if (!loadNetworkOption(true)) return 1;
   } else {
     eval_mode = 0;
-    output_line("using hand-crafted evaluation");
+    platform::output_line("using hand-crafted evaluation");
   }
 
   int status = 0;
   switch (settings.runMode) {
     case kLoop:
-      set_start_position();
+      search::setStartPosition();
       calibrate();
-      set_start_position();
-      if (!uci_mode) printBoard(game_position());
+      search::setStartPosition();
+      if (!platform::uci_mode) platform::output_line(boardDiagram(search::gamePosition()));
       live_options.evalNoise = 1;
       quit_requested = 0;
       command_loop();
@@ -277,15 +275,14 @@ int run_engine(int argc, char** argv) {
     case kMakeConfig:
       break;
     default:
-      output_format("%s is not available in this build yet", settings.modeSwitch);
+      platform::outputFormat("%s is not available in this build yet", settings.modeSwitch);
       break;
   }
-  stop_and_wait();
-  close_log_file();
+  stopAndWait();
+  platform::closeLogFile();
   search::releaseThreads();
   search::ttRelease();
-  delete game;
-  game = nullptr;
+  search::releaseGameRecord();
   return status;
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "protocol/protocol.h"
 
 namespace protocol {
@@ -22,8 +22,8 @@ void traceMove(const board::Position& pos, board::Move move) {
   if (!traceFile) {
     traceFile = fopen("trace.txt", "w");
     if (!traceFile) {
-      output_line("cannot create trace.txt; trace switched off");
-      set_trace_limit(0);
+      platform::output_line("cannot create trace.txt; trace switched off");
+      setTraceLimit(0);
       return;
     }
   }
@@ -42,7 +42,7 @@ void traceMove(const board::Position& pos, board::Move move) {
 
 }  // namespace
 
-void set_trace_limit(int plies) {
+void setTraceLimit(int plies) {
   traceLimit = std::clamp(plies, 0, 127);
   board::moveTraceHook = traceLimit ? traceMove : nullptr;
   if (!traceLimit && traceFile) {

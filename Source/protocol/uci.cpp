@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "board/attacks.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "protocol/protocol.h"
 
 namespace protocol {
@@ -43,7 +43,7 @@ bool hasWord(const std::vector<std::string>& words, const char* word) {
 }
 
 void handleGo(const std::string& args) {
-  stop_and_wait();
+  stopAndWait();
   std::vector<std::string> words;
   std::istringstream in(args);
   for (std::string w; in >> w;) words.push_back(w);
@@ -52,7 +52,7 @@ void handleGo(const std::string& args) {
   l.depth_limit = command_line_limits.depth_limit;
   l.node_limit = command_line_limits.node_limit;
   l.level_moves = 0;
-  const int stm = game_position().sideToMove;
+  const int stm = search::gamePosition().sideToMove;
   long long v;
   if (keywordValue(words, "wtime", v)) l.time_left[0] = std::max(0.0f, static_cast<float>(v) / 1000.0f);
   if (keywordValue(words, "btime", v)) l.time_left[1] = std::max(0.0f, static_cast<float>(v) / 1000.0f);
@@ -99,27 +99,27 @@ void printConsoleSummary() {
   double fill = 0;
   if (search::ttEntryCount() >= 3000) fill = search::ttHashfull() * 0.1;
   const float elapsed = c.elapsed.load();
-  output_format("move= %s, time= %0.3f, score= %d, nodes= %0.0f, nps= %0.0fK ebf= %0.2f",
+  platform::outputFormat("move= %s, time= %0.3f, score= %d, nodes= %0.0f, nps= %0.0fK ebf= %0.2f",
                 moveToText(c.best_line[1]).c_str(), elapsed, c.best_score.load(), static_cast<double>(c.total_nodes),
                 c.total_nodes / (elapsed + 0.001) / 1000, search::effectiveBranchingFactor());
-  output_format("Hash fill= %.1f%%, Hash hits: main= %0.1f%%, pawn= %0.1f%%, eval= %0.1f%%, TB=%0.0fK", fill,
+  platform::outputFormat("Hash fill= %.1f%%, Hash hits: main= %0.1f%%, pawn= %0.1f%%, eval= %0.1f%%, TB=%0.0fK", fill,
                 c.total_tt_hits * 100.0 / (c.total_tt_probes + 1), c.total_pawn_hits * 100.0 / (c.total_pawn_probes + 1),
                 c.total_eval_hits * 100.0 / (c.total_evals + 1), c.total_tbhits / 1000.0);
   if (c.node_type_count[0] | c.node_type_count[1] | c.node_type_count[2] | c.node_type_count[3])
-    output_format("ncnt1= %d, ncnt2= %d, ncnt3= %d, ncnt4= %d", static_cast<int>(c.node_type_count[0]),
+    platform::outputFormat("ncnt1= %d, ncnt2= %d, ncnt3= %d, ncnt4= %d", static_cast<int>(c.node_type_count[0]),
                   static_cast<int>(c.node_type_count[1]), static_cast<int>(c.node_type_count[2]),
                   static_cast<int>(c.node_type_count[3]));
-  output_line("");
+  platform::output_line("");
 }
 
 void reportBestMove() {
   const auto& c = search::control;
   search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
-  if (uci_mode) {
+  if (platform::uci_mode) {
     const Move best = c.best_line[1], ponder = best ? c.best_line[2] : 0;
     std::string text = "bestmove " + (best ? moveToText(best) : std::string("0000"));
     if (ponder) text += " ponder " + moveToText(ponder);
-    output_line(text);
+    platform::output_line(text);
   } else {
     printConsoleSummary();
   }
@@ -140,13 +140,13 @@ void splitCommand(const std::string& line, std::string& word, std::string& args)
 }
 
 void handlePosition(const std::string& args) {
-  stop_and_wait();
+  stopAndWait();
   size_t movesAt = args.find("moves");
   std::string head = args.substr(0, movesAt);
   if (head.find("startpos") != std::string::npos) {
-    set_start_position();
+    search::setStartPosition();
   } else if (size_t f = head.find("fen"); f != std::string::npos) {
-    if (set_game_fen(head.substr(f + 3)) == kFenRejected) return;
+    if (search::setGameFen(head.substr(f + 3)) == kFenRejected) return;
   } else {
     return;
   }
@@ -154,22 +154,22 @@ void handlePosition(const std::string& args) {
   std::istringstream tokens(args.substr(movesAt + 5));
   std::string token;
   while (tokens >> token) {
-    Move m = find_coordinate_move(token);
+    Move m = search::findCoordinateMove(token);
     if (!m) {
-      output_format("info string illegal move %.100s", token.c_str());
+      platform::outputFormat("info string illegal move %.100s", token.c_str());
       break;
     }
-    game_play_move(m);
+    search::playGameMove(m);
   }
 }
 
 void handleUciNewGame() {
-  stop_and_wait();
+  stopAndWait();
   limits.level_moves = 0;
   limits.level_time = 60;
   limits.increment = 0;
   limits.time_left[0] = limits.time_left[1] = 60;
-  UndoHistory& h = game->history;
+  UndoHistory& h = search::game->history;
   h.undoCount = 0;
   h.ply = 1;
   h.lastMove = kNoMove;
@@ -180,11 +180,11 @@ void handleUciNewGame() {
 
 }  // namespace
 
-bool tool_running() { return (search_state.load(std::memory_order_acquire) & ~kFinishedFlag) == kToolSearch; }
+bool toolRunning() { return (search_state.load(std::memory_order_acquire) & ~kFinishedFlag) == kToolSearch; }
 
-void stop_and_wait() {
+void stopAndWait() {
   // A tool's loop waits for its own search and resets the state itself.
-  if (tool_running()) {
+  if (toolRunning()) {
     stop_requested = 1;
     return;
   }
@@ -192,7 +192,7 @@ void stop_and_wait() {
   // A search that ended by itself before this command was read still owes
   // its answer (one held for "stop" or "ponderhit" does not: it is interrupted).
   if ((state & kFinishedFlag) && !holdBestMove) {
-    finish_search_report();
+    reportFinishedSearch();
     return;
   }
   holdBestMove = false;
@@ -203,11 +203,11 @@ void stop_and_wait() {
   search_state = kIdle;
 }
 
-void start_requested_search() {
+void startRequestedSearch() {
   const uint8_t state = search_state.load();
   search::prepareSearch();
   search::control.book_move = 0;
-  if (game_position().rule50 > 100) {
+  if (search::gamePosition().rule50 > 100) {
     // Drawn by the fifty-move rule already: answer at once.
     search::control.best_line[1] = 0;
     search_state = static_cast<uint8_t>((state == kGoReceived ? kSearching : kPondering) | kFinishedFlag);
@@ -216,32 +216,32 @@ void start_requested_search() {
   if (search::startSearchThread(state == kGoReceived ? kSearching : kPondering) != 0) std::exit(-1);
 }
 
-void finish_search_report() {
+void reportFinishedSearch() {
   reportBestMove();
   stop_requested = 0;
   search_state = kIdle;
 }
 
-void handle_uci_command(const std::string& command) {
+void handleUciCommand(const std::string& command) {
   if (command.empty()) return;
-  if (command_echo && log_enabled()) log_line(("CMD: " + command).c_str());
+  if (command_echo && platform::logEnabled()) platform::log_line(("CMD: " + command).c_str());
   std::string word, args;
   splitCommand(command, word, args);
-  if (tool_running() && word != "stop" && word != "quit" && word != "isready") {
-    output_format("info string %.100s ignored while the tool runs", word.c_str());
+  if (toolRunning() && word != "stop" && word != "quit" && word != "isready") {
+    platform::outputFormat("info string %.100s ignored while the tool runs", word.c_str());
     return;
   }
   if (word == "uci") {
-    uci_mode = 1;
-    output_format("id name %s", kEngineName);
-    output_format("id author %s", kEngineAuthor);
-    print_option_lines();
-    output_line("uciok");
+    platform::uci_mode = 1;
+    platform::outputFormat("id name %s", platform::kEngineName);
+    platform::outputFormat("id author %s", platform::kEngineAuthor);
+    printOptionLines();
+    platform::output_line("uciok");
   } else if (word == "isready") {
-    output_line("readyok");
+    platform::output_line("readyok");
   } else if (word == "setoption") {
     std::string name, value;
-    split_setoption(args, name, value);
+    splitSetoption(args, name, value);
     apply_option(name, value);
     saved_options = live_options;
   } else if (word == "debug") {
@@ -263,15 +263,15 @@ void handle_uci_command(const std::string& command) {
     holdBestMove = false;
     if (search_state.load() != kIdle) stop_requested = 1;
   } else if (word == "quit") {
-    stop_and_wait();
+    stopAndWait();
     quit_requested = 1;
   }
 }
 
-void execute_line(const std::string& raw) {
+void executeLine(const std::string& raw) {
   std::string line = raw.substr(0, raw.find_first_of("\r\n"));
-  if (uci_mode == 1 || line == "uci") {
-    handle_uci_command(line);
+  if (platform::uci_mode == 1 || line == "uci") {
+    handleUciCommand(line);
   } else if (!line.empty()) {
     run_console_command(line);
   }
@@ -279,10 +279,10 @@ void execute_line(const std::string& raw) {
 
 namespace {
 
-void pumpInput() {
-  platform::pump_input(input);
+void readWaitingInput() {
+  platform::pumpInput(input);
   if (input.droppedLines) {
-    output_format("%sinput line longer than %zu bytes ignored", uci_mode ? "info string " : "",
+    platform::outputFormat("%sinput line longer than %zu bytes ignored", platform::diagnosticPrefix(),
                   platform::kMaxLineLength);
     input.droppedLines = 0;
   }
@@ -290,8 +290,8 @@ void pumpInput() {
 
 bool executeNextLine() {
   std::string line;
-  if (!platform::next_line(input, line)) return false;
-  execute_line(line);
+  if (!platform::nextLine(input, line)) return false;
+  executeLine(line);
   return true;
 }
 
@@ -312,7 +312,7 @@ bool mayReadInput(uint8_t state, float elapsed) {
 }  // namespace
 
 void poll_command() {
-  pumpInput();
+  readWaitingInput();
   executeNextLine();
 }
 
@@ -321,10 +321,10 @@ void command_loop() {
     const float elapsed = search::updateElapsed();
     const uint8_t state = search_state.load(std::memory_order_acquire);
     if (mayReadInput(state, elapsed)) {
-      pumpInput();
+      readWaitingInput();
       // The search may have ended while the line was being read: its answer comes first.
       const bool executed = !reportPending() && executeNextLine();
-      if (!executed && !reportPending()) platform::sleep_ms(2);
+      if (!executed && !reportPending()) platform::sleepMs(2);
     } else {
       // Following the search: give its threads the processor between checks.
       platform::yield();
@@ -332,11 +332,11 @@ void command_loop() {
     if (quit_requested) break;
     search::checkTime();
     const uint8_t now = search_state.load();
-    if (now == kGoReceived || now == kGoPonderReceived) start_requested_search();
-    if ((search_state.load(std::memory_order_acquire) & kFinishedFlag) && !holdBestMove) finish_search_report();
+    if (now == kGoReceived || now == kGoPonderReceived) startRequestedSearch();
+    if ((search_state.load(std::memory_order_acquire) & kFinishedFlag) && !holdBestMove) reportFinishedSearch();
     if (input.endOfInput && input.lines.empty()) {
       // End of input acts as "quit" once the queued commands are done.
-      stop_and_wait();
+      stopAndWait();
       quit_requested = 1;
     }
   }

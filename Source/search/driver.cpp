@@ -7,7 +7,7 @@
 #include <string>
 
 #include "board/attacks.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "search/search.h"
 
 namespace search {
@@ -95,12 +95,12 @@ void progressLines(SearchThread& t, int movesSearched, Move move) {
   sumThreadCounters();
   if (movesSearched == 0) {
     const int full = ttEntryCount() >= 3000 ? ttHashfull() : 0;
-    protocol::output_format("info depth %d time %.0f nodes %.0f nps %.0f hashfull %.0f",
+    platform::outputFormat("info depth %d time %.0f nodes %.0f nps %.0f hashfull %.0f",
                             control.iteration_depth.load(), elapsed * 1000.0, static_cast<double>(control.total_nodes),
                             elapsed > 0.001 ? control.total_nodes / elapsed : 0.0, static_cast<double>(full));
   }
   if (control.multi_pv == 1)
-    protocol::output_format("info currmove %s currmovenumber %d", moveToText(move).c_str(), movesSearched + 1);
+    platform::outputFormat("info currmove %s currmovenumber %d", moveToText(move).c_str(), movesSearched + 1);
   (void)t;
 }
 
@@ -153,7 +153,7 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
   if (tb == 0 && score >= -9899) score = -9800;
   if (tb == 2) score = 0;
   std::string text;
-  if (uci_mode) {
+  if (platform::uci_mode) {
     char prefix[32] = "";
     if (control.multi_pv > 1) snprintf(prefix, sizeof prefix, "multipv %d ", lineNumber);
     char head[256];
@@ -174,7 +174,7 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
     }
     if (t.threadIndex == 0 && lineNumber == control.multi_pv) text += '\n';
   }
-  protocol::output_line(text);
+  platform::output_line(text);
 }
 
 void reportFinalInfo(int lineNumber, int depth, int score, const Move* line) {
@@ -320,7 +320,7 @@ void rootSearch(SearchThread& t) {
           root.moveClass = static_cast<uint16_t>(moveClass);
           e.score = static_cast<int16_t>(-11000 - searched);
           const float elapsed = control.elapsed.load(std::memory_order_relaxed);
-          if (main && line == 0 && uci_mode && elapsed > 3.5f && elapsed > noise) progressLines(t, searched, m);
+          if (main && line == 0 && platform::uci_mode && elapsed > 3.5f && elapsed > noise) progressLines(t, searched, m);
           int reduction = 0;
           if (main && line == 0 && depth >= 6 && searched >= 5 && !inCheck && moveClass == 0) {
             int previous = control.score_history[depth - 1];

@@ -151,6 +151,18 @@ extern std::mutex statsLock;
 // The game record: a thread-shaped record holding the game position and history.
 using GameRecord = SearchThread;
 extern SearchThread* game;
+// Made once at start-up (false when there is no memory for it), freed at exit.
+bool createGameRecord();
+void releaseGameRecord();
+Position& gamePosition();
+void setStartPosition();
+// Sets the game position from FEN and says why a text is refused or changed
+// ("Illegal EPD - ..."); returns setFromFen's code.
+int setGameFen(const std::string& fen);
+// Makes a move on the game record, keeping the history bounded.
+void playGameMove(Move move);
+// The legal move written in coordinate form (with promotion letter), or 0.
+Move findCoordinateMove(const std::string& token);
 // Slots are filled by the threads themselves while others read them.
 extern std::array<std::atomic<SearchThread*>, kMaxThreads> threads;
 

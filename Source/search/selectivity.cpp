@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "search/search.h"
 
 namespace search {
@@ -85,7 +85,7 @@ void printSelectivity() {
     if (pass == 0) out += "\n\n";
   }
   out.pop_back();
-  protocol::output_line(out);
+  platform::output_line(out);
 }
 
 void strengthFromElo() {
@@ -115,7 +115,7 @@ void throttle(SearchThread& t) {
          !stop_requested.load(std::memory_order_relaxed)) {
     const float elapsed = control.elapsed.load(std::memory_order_relaxed);
     if (t.nodes.load(std::memory_order_relaxed) / (elapsed + 0.0001) <= limits.target_nps) break;
-    platform::sleep_ms(1);
+    platform::sleepMs(1);
     if (t.threadIndex == 0) checkTime();
     else updateElapsed();
   }

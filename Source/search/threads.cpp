@@ -15,7 +15,7 @@ namespace {
 
 void searchSecondary(int index) {
   if (prepareThread(index) != 0) return;
-  while (control.iteration_depth.load() < 2 && !stop_requested.load()) platform::sleep_ms(1);
+  while (control.iteration_depth.load() < 2 && !stop_requested.load()) platform::sleepMs(1);
   if (index < threadCount) rootSearch(*threads[index]);
 }
 
@@ -115,7 +115,7 @@ void runToolSearch(InputPoll pollInput, bool yieldBetweenChecks) {
   // read meanwhile may only ask it to stop.
   while (!(search_state.load(std::memory_order_acquire) & kFinishedFlag)) {
     if (yieldBetweenChecks) platform::yield();
-    else platform::sleep_ms(1);
+    else platform::sleepMs(1);
     checkTime();
     if (pollInput) pollInput();
   }
@@ -124,7 +124,7 @@ void runToolSearch(InputPoll pollInput, bool yieldBetweenChecks) {
 }
 
 void waitForSearchEnd() {
-  while (!(search_state.load(std::memory_order_acquire) & kFinishedFlag)) platform::sleep_ms(1);
+  while (!(search_state.load(std::memory_order_acquire) & kFinishedFlag)) platform::sleepMs(1);
 }
 
 }  // namespace search

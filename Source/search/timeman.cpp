@@ -4,7 +4,7 @@
 
 #include "board/attacks.h"
 #include "platform/platform.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "search/search.h"
 
 namespace search {
@@ -12,12 +12,12 @@ namespace search {
 using namespace board;
 
 void resetClock() {
-  control.clock_start = platform::now_seconds();
+  control.clock_start = platform::nowSeconds();
   control.elapsed = 0.0f;
 }
 
 float updateElapsed() {
-  const float e = static_cast<float>(platform::now_seconds() - control.clock_start + 0.0001);
+  const float e = static_cast<float>(platform::nowSeconds() - control.clock_start + 0.0001);
   control.elapsed = e;
   return e;
 }
@@ -66,7 +66,7 @@ void prepareSearch() {
   control.move_overhead = live_options.MoveOverhead * 0.001f;
   if (hashMb <= 0) ttEnabled = 0;
   if (live_options.rebuild) {
-    protocol::output_line("info string setting eval params...");
+    platform::output_line("info string setting eval params...");
     eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
     live_options.rebuild = 0;
   }
@@ -80,7 +80,7 @@ void prepareSearch() {
   } else {
     if (limits.level_moves == 0) {
       limits.moves_to_go = gamePly > 19 ? 23 : 32 - gamePly / 2;
-    } else if (!uci_mode) {
+    } else if (!platform::uci_mode) {
       limits.moves_to_go = limits.level_moves - ((gamePly / 2) % limits.level_moves);
     }
     limits.moves_to_go = std::clamp(limits.moves_to_go, 1, 1000);
@@ -93,16 +93,16 @@ void prepareSearch() {
   }
   control.hard_deadline = limits.level_moves == 1 ? kNoDeadline : moveDeadline(T, limits.increment);
   if (noise < 9999) {
-    if (uci_mode) {
-      if (protocol::log_enabled()) {
-        protocol::log_line(("info string fen " + positionToFen(pos, false)).c_str());
+    if (platform::uci_mode) {
+      if (platform::logEnabled()) {
+        platform::log_line(("info string fen " + positionToFen(pos, false)).c_str());
         char line[128];
         snprintf(line, sizeof line, "info string ply= %d, trg_time= %0.3f sec", gamePly, control.target_time);
-        protocol::log_line(line);
+        platform::log_line(line);
       }
     } else {
-      protocol::output_format("fen %s", positionToFen(pos, false).c_str());
-      protocol::output_format("Ply= %d, cnt50= %d, Clock= %0.2fs, Target time= %0.2fs", gamePly, pos.rule50, T,
+      platform::outputFormat("fen %s", positionToFen(pos, false).c_str());
+      platform::outputFormat("Ply= %d, cnt50= %d, Clock= %0.2fs, Target time= %0.2fs", gamePly, pos.rule50, T,
                               control.target_time);
     }
   }
@@ -117,7 +117,7 @@ void checkDeadline() {
   if (search_state.load(std::memory_order_relaxed) != kSearching || stop_requested.load(std::memory_order_relaxed) ||
       control.completed_depth.load(std::memory_order_relaxed) == 0)
     return;
-  if (platform::now_seconds() - control.clock_start >= control.hard_deadline.load(std::memory_order_relaxed))
+  if (platform::nowSeconds() - control.clock_start >= control.hard_deadline.load(std::memory_order_relaxed))
     stop_requested = 1;
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "board/attacks.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "search/search.h"
 
 namespace search {
@@ -142,25 +142,27 @@ bool installTable(int megabytes) {
 }  // namespace
 
 int ttAllocate(int megabytes) {
-  initZobristKeys();
+  // The keys are made on the first allocation; a weak key would be reported once.
+  static const int weakKeys = initZobristKeys();
+  for (static int told = 0; told < weakKeys; ++told) platform::output_line("bad hashcode");
   if (megabytes <= 0) {
     unmapTable();
     hashMb = 0;
-    protocol::output_format("info string allocated %d Mbytes for hash table\n", 0);
+    platform::outputFormat("info string allocated %d Mbytes for hash table\n", 0);
     return 1;
   }
   // The new table is mapped before the old one goes, so a refusal keeps the
   // old one; failing that, the old one is given up to make room.
   const int previous = table ? hashMb : 0;
   if (installTable(megabytes) || (table && (unmapTable(), installTable(megabytes)))) {
-    protocol::output_format("info string allocated %d Mbytes for hash table\n", megabytes);
+    platform::outputFormat("info string allocated %d Mbytes for hash table\n", megabytes);
     return 1;
   }
   // Back to the previous size, or the largest smaller one the machine gives.
   int fallback = previous > 0 && previous < megabytes ? previous : megabytes / 2;
   while (fallback > 0 && !installTable(fallback)) fallback /= 2;
   if (fallback <= 0) hashMb = 0;
-  protocol::output_format("info string cannot allocate %d Mbytes for hash table; using %d Mbytes", megabytes,
+  platform::outputFormat("info string cannot allocate %d Mbytes for hash table; using %d Mbytes", megabytes,
                           hashMb);
   return 0;
 }

@@ -1,7 +1,6 @@
 // Benchmark: a fixed list of middlegame positions searched to a fixed depth.
 #include "platform/platform.h"
-#include "protocol/output.h"
-#include "protocol/protocol.h"
+#include "platform/output.h"
 #include "tools/tools.h"
 
 namespace tools {
@@ -39,11 +38,11 @@ void run_bench(int count, bool mainThread, search::InputPoll pollInput) {
   limits.level_moves = 1;
   search::noise = 9999;
   if (limits.depth_limit > 40) limits.depth_limit = 17;
-  protocol::output_format("%s running benchmark using %d threads", protocol::kEngineName, search::threadCount);
+  platform::outputFormat("%s running benchmark using %d threads", platform::kEngineName, search::threadCount);
   // Double totals keep the node count exact (it is the bench signature).
   double totalTime = 0.01, totalNodes = 0;
   for (int i = 0; i < count; ++i) {
-    protocol::set_game_fen(kBenchFens[i]);
+    search::setGameFen(kBenchFens[i]);
     if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
     search::prepareSearch();
     if (mainThread) {
@@ -56,12 +55,12 @@ void run_bench(int count, bool mainThread, search::InputPoll pollInput) {
     search::search_state = search::kIdle;
     const float seconds = search::updateElapsed();
     const double nodes = static_cast<double>(search::control.total_nodes);
-    protocol::output_format("pos %2d: %6.2f seconds", i, seconds);
+    platform::outputFormat("pos %2d: %6.2f seconds", i, seconds);
     totalTime += seconds;
     totalNodes += nodes;
     if (search::quit_requested.load()) break;
   }
-  protocol::output_format("total time= %0.2f seconds, nodes= %.0f, nps= %.0f", totalTime, totalNodes,
+  platform::outputFormat("total time= %0.2f seconds, nodes= %.0f, nps= %.0f", totalTime, totalNodes,
                           totalNodes / totalTime);
   search::quit_requested = 1;
 }

@@ -9,15 +9,14 @@
 
 #include "board/attacks.h"
 #include "platform/platform.h"
-#include "protocol/output.h"
-#include "protocol/protocol.h"
+#include "platform/output.h"
 #include "tools/tools.h"
 
 namespace tools {
 
 using namespace board;
-using protocol::output_format;
-using protocol::output_line;
+using platform::outputFormat;
+using platform::output_line;
 
 EpdRecord parse_epd(const std::string& line) {
   EpdRecord r;
@@ -75,7 +74,9 @@ std::vector<std::string> splitAt(const std::string& text, const char* separators
 
 bool sameMove(const std::string& text, Move best) {
   Move m;
-  return best && parseMove(protocol::game_position(), text, m) && m == best;
+  const int read = parseMove(search::gamePosition(), text, m);
+  if (read == kMoveAmbiguous) platform::output_line("ambiguous move");
+  return best && read == kMoveRead && m == best;
 }
 
 }  // namespace
@@ -84,16 +85,16 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
   const std::string outName = outputFile.empty() ? "analysis.epd" : outputFile;
   FILE* in = fopen(inputFile.c_str(), "r");
   if (!in) {
-    output_format("cannot open %s", inputFile.c_str());
+    outputFormat("cannot open %s", inputFile.c_str());
     return;
   }
   FILE* out = fopen(outName.c_str(), "w");
   if (!out) {
-    output_format("cannot open %s", outName.c_str());
+    outputFormat("cannot open %s", outName.c_str());
     fclose(in);
     return;
   }
-  output_format("Analyzing %s...", inputFile.c_str());
+  outputFormat("Analyzing %s...", inputFile.c_str());
   if (search::limits.depth_limit <= 3) search::ttEnabled = 0;
   int positions = 0, correct = 0, pointsScored = 0, pointsPossible = 0;
   double totalNodes = 0, totalSeconds = 0, depthSum = 0, bfSum = 0;
@@ -106,15 +107,15 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
     line.clear();
     if (text.size() < 10 || text[0] == ' ' || text[0] == '#' || text[0] == ';') continue;
     const EpdRecord r = parse_epd(text);
-    if (protocol::set_game_fen(r.fen) == kFenRejected) {
-      output_format("skipped: %s", text.substr(0, 200).c_str());
+    if (search::setGameFen(r.fen) == kFenRejected) {
+      outputFormat("skipped: %s", text.substr(0, 200).c_str());
       continue;
     }
     ++positions;
     if (search::noise < 9999) {
-      output_format("pos= %d", positions);
+      outputFormat("pos= %d", positions);
       output_line(text);
-      printBoard(protocol::game_position());
+      platform::output_line(boardDiagram(search::gamePosition()));
     }
     if (search::ttEnabled) search::ttClear();
     search::runToolSearch(pollInput, search::limits.depth_limit <= 2);
@@ -129,7 +130,9 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
         if (sameMove(m, best)) ok = true;
     } else if (!r.am.empty()) {
       Move avoid;
-      if (parseMove(protocol::game_position(), r.am, avoid)) ok = best && best != avoid;
+      const int read = parseMove(search::gamePosition(), r.am, avoid);
+      if (read == kMoveAmbiguous) platform::output_line("ambiguous move");
+      if (read == kMoveRead) ok = best && best != avoid;
     }
     if (ok) ++correct;
     if (r.c0.find('=') != std::string::npos) {
@@ -145,7 +148,7 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
     }
     if (search::noise < 9999) {
       search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
-      output_format("move= %s, time= %0.3f, score= %d, nodes= %0.0f, %0.0fK nps\n", moveToText(best).c_str(), seconds,
+      outputFormat("move= %s, time= %0.3f, score= %d, nodes= %0.0f, %0.0fK nps\n", moveToText(best).c_str(), seconds,
                     c.best_score.load(), nodes, nodes / (seconds + 0.001) / 1000);
     }
     if (best) {
@@ -161,14 +164,14 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
     if (quit) break;
   }
   const double n = positions ? positions : 1;
-  output_format("%d / %d correct best moves", correct, positions);
-  output_format("total nodes= %0.0f", totalNodes);
-  output_format("total time= %0.2f seconds", totalSeconds);
-  output_format("avg depth= %0.1f", positions ? depthSum / n : 0.0);
-  output_format("avg nodes= %0.1f", positions ? totalNodes / n : 0.0);
-  output_format("node_rate= %0.0f", totalNodes / (0.001 + totalSeconds));
-  output_format("avg bf= %0.2f", positions ? bfSum / n : 0.0);
-  output_format("score= %d / %d", pointsScored, pointsPossible);
+  outputFormat("%d / %d correct best moves", correct, positions);
+  outputFormat("total nodes= %0.0f", totalNodes);
+  outputFormat("total time= %0.2f seconds", totalSeconds);
+  outputFormat("avg depth= %0.1f", positions ? depthSum / n : 0.0);
+  outputFormat("avg nodes= %0.1f", positions ? totalNodes / n : 0.0);
+  outputFormat("node_rate= %0.0f", totalNodes / (0.001 + totalSeconds));
+  outputFormat("avg bf= %0.2f", positions ? bfSum / n : 0.0);
+  outputFormat("score= %d / %d", pointsScored, pointsPossible);
   output_line("");
   fclose(in);
   fclose(out);

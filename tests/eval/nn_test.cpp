@@ -211,10 +211,10 @@ class NnTest : public testing::Test {
  protected:
   void SetUp() override {
     evaltest::initAll();
-    eval::unload_networks();
+    eval::unloadNetworks();
   }
   void TearDown() override {
-    eval::unload_networks();
+    eval::unloadNetworks();
     for (const auto& p : files) std::remove(p.c_str());
   }
   std::string file(const std::string& name, const std::string& bytes) {

@@ -241,7 +241,7 @@ TEST(ParamPacking, PairsPackAndUnpack) {
 
 TEST_F(ParamTable, WriteThenReadReproducesTheTable) {
   const std::string path = tempPath("roundtrip.txt");
-  ASSERT_TRUE(eval::write_params_file(path.c_str()));
+  ASSERT_TRUE(eval::writeParamsFile(path.c_str()));
   // Change every entry, then read the file back.
   for (int i = 0; i < kParamCount; ++i) eval::fset(evalParams[i].name, i % 97 - 40, 13 - i % 31);
   EXPECT_EQ(eval::read_params_file(path.c_str()), 0);
@@ -252,7 +252,7 @@ TEST_F(ParamTable, WriteThenReadReproducesTheTable) {
   for (int g = 0; g < 13; ++g) p[g] = {static_cast<int16_t>(61 + 7 * g), static_cast<int16_t>(133 - 5 * g)};
   eval::init_eval_params(p, nullptr);
   const Table scaled = evalParams;
-  ASSERT_TRUE(eval::write_params_file(path.c_str()));
+  ASSERT_TRUE(eval::writeParamsFile(path.c_str()));
   eval::init_eval_params(evaltest::neutralPersonality(), nullptr);
   EXPECT_EQ(eval::read_params_file(path.c_str()), 0);
   for (int i = 0; i < kParamCount; ++i) {

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 2048) return 0;
   const std::string text(reinterpret_cast<const char*>(data), size);
   static UndoHistory history, history2;
-  uci_mode = 1;
+  platform::uci_mode = 1;
 
   Position pos{};
   pos.owner = &history;

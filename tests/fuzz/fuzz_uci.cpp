@@ -1,5 +1,5 @@
 // Fuzzes the command dispatcher: the input is a script of lines run through
-// execute_line, in UCI or console mode (chosen by the first byte). After the
+// executeLine, in UCI or console mode (chosen by the first byte). After the
 // script the game record must still hold a sound position.
 #include <fcntl.h>
 #include <unistd.h>
@@ -12,7 +12,7 @@
 #include <string>
 
 #include "board/attacks.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 #include "protocol/protocol.h"
 
 using namespace board;
@@ -20,7 +20,7 @@ using namespace board;
 namespace {
 
 [[noreturn]] void fail(const char* what) {
-  fprintf(stderr, "fuzz_uci: %s: %s\n", what, positionToFen(protocol::game_position(), true).c_str());
+  fprintf(stderr, "fuzz_uci: %s: %s\n", what, positionToFen(search::gamePosition(), true).c_str());
   abort();
 }
 
@@ -41,8 +41,8 @@ int scratchDir = -1;
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   initAttackTables();
   initZobristKeys();
-  protocol::game = new protocol::GameRecord{};
-  protocol::game->position.owner = &protocol::game->history;
+  search::game = new search::GameRecord{};
+  search::game->position.owner = &search::game->history;
   // Replies are not checked here.
   int null = open("/dev/null", O_WRONLY);
   if (null >= 0) dup2(null, 1);
@@ -63,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 65536) return 0;
   int home = open(".", O_RDONLY | O_DIRECTORY);
   if (home < 0 || fchdir(scratchDir) != 0) abort();
-  uci_mode = data[0] & 1;
+  platform::uci_mode = data[0] & 1;
   protocol::quit_requested = 0;
-  protocol::set_start_position();
+  search::setStartPosition();
 
   // Lines end at a line feed or a NUL, as the input reader splits them.
   std::string line;
@@ -75,22 +75,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       line += c;
       continue;
     }
-    if (!line.empty() && runnable(line)) protocol::execute_line(line);
+    if (!line.empty() && runnable(line)) protocol::executeLine(line);
     line.clear();
 
-    const Position& pos = protocol::game_position();
+    const Position& pos = search::gamePosition();
     Position fresh = pos;
     computeKeys(fresh);
     if (fresh.key != pos.key || fresh.pawnKey != pos.pawnKey) fail("keys out of step");
     if (!validatePosition(pos).empty()) fail("unsound game position");
-    const UndoHistory& h = protocol::game->history;
+    const UndoHistory& h = search::game->history;
     if (h.undoCount < 0 || h.undoCount >= kUndoCapacity) fail("history out of bounds");
   }
 
   // Leave nothing behind for the next input.
-  protocol::set_log_enabled(false);
+  platform::setLogEnabled(false);
   protocol::live_options.Log = 0;
-  protocol::close_log_file();
+  platform::closeLogFile();
   if (fchdir(home) != 0) abort();
   close(home);
   return 0;

@@ -45,12 +45,12 @@ class LineReaderTest : public ::testing::Test {
   // Pumps until `count` lines are queued or input ends; bounded in time.
   void pumpUntil(size_t count) {
     for (int i = 0; i < 2000 && reader_.lines.size() < count && !reader_.endOfInput; ++i)
-      platform::pump_input(reader_, 5);
+      platform::pumpInput(reader_, 5);
   }
   std::vector<std::string> take() {
     std::vector<std::string> out;
     std::string line;
-    while (platform::next_line(reader_, line)) out.push_back(line);
+    while (platform::nextLine(reader_, line)) out.push_back(line);
     return out;
   }
 
@@ -65,12 +65,12 @@ using Lines = std::vector<std::string>;
 
 TEST_F(LineReaderTest, LinesSplitAcrossReadsAreJoined) {
   put("isr");
-  EXPECT_TRUE(platform::pump_input(reader_, 100));
+  EXPECT_TRUE(platform::pumpInput(reader_, 100));
   EXPECT_EQ(take(), Lines{}) << "no line before its end";
   put("eady\nuc");
-  EXPECT_TRUE(platform::pump_input(reader_, 100));
+  EXPECT_TRUE(platform::pumpInput(reader_, 100));
   put("i\nposition startpos\n");
-  EXPECT_TRUE(platform::pump_input(reader_, 100));
+  EXPECT_TRUE(platform::pumpInput(reader_, 100));
   EXPECT_EQ(take(), (Lines{"isready", "uci", "position startpos"}));
   EXPECT_FALSE(reader_.endOfInput);
 }
@@ -89,11 +89,11 @@ TEST_F(LineReaderTest, OtherBytesArePassedThrough) {
 }
 
 TEST_F(LineReaderTest, NothingWaitingReturnsAtOnce) {
-  double start = platform::now_seconds();
-  EXPECT_FALSE(platform::pump_input(reader_, 0));
-  EXPECT_LT(platform::now_seconds() - start, 0.5);
+  double start = platform::nowSeconds();
+  EXPECT_FALSE(platform::pumpInput(reader_, 0));
+  EXPECT_LT(platform::nowSeconds() - start, 0.5);
   std::string line = "unchanged";
-  EXPECT_FALSE(platform::next_line(reader_, line));
+  EXPECT_FALSE(platform::nextLine(reader_, line));
   EXPECT_EQ(line, "unchanged");
   EXPECT_FALSE(reader_.endOfInput);
 }
@@ -104,7 +104,7 @@ TEST_F(LineReaderTest, LineAtTheLimitIsKeptLongerOnesAreDroppedAndCounted) {
   std::string overLimit(max + 1, 'b');
   std::string farOver(3 * max, 'c');
   putAsync(atLimit + "\n" + overLimit + "\nnext\n" + farOver + std::string(1, '\0') + "after\n", true);
-  for (int i = 0; i < 5000 && !reader_.endOfInput; ++i) platform::pump_input(reader_, 5);
+  for (int i = 0; i < 5000 && !reader_.endOfInput; ++i) platform::pumpInput(reader_, 5);
   ASSERT_TRUE(reader_.endOfInput);
   EXPECT_EQ(reader_.droppedLines, 2u);
   Lines lines = take();
@@ -119,16 +119,16 @@ TEST_F(LineReaderTest, LineAtTheLimitIsKeptLongerOnesAreDroppedAndCounted) {
 TEST_F(LineReaderTest, EndOfInputKeepsThePartialLastLine) {
   put("isready\nquit");
   closeWriter();
-  for (int i = 0; i < 100 && !reader_.endOfInput; ++i) platform::pump_input(reader_, 10);
+  for (int i = 0; i < 100 && !reader_.endOfInput; ++i) platform::pumpInput(reader_, 10);
   ASSERT_TRUE(reader_.endOfInput);
   EXPECT_EQ(take(), (Lines{"isready", "quit"}));
   // After the end, pumping reports nothing new.
-  EXPECT_FALSE(platform::pump_input(reader_, 0));
+  EXPECT_FALSE(platform::pumpInput(reader_, 0));
 }
 
 TEST_F(LineReaderTest, EndOfInputInsideAnOverlongLineKeepsNothing) {
   putAsync("first\n" + std::string(platform::kMaxLineLength + 5, 'x'), true);
-  for (int i = 0; i < 5000 && !reader_.endOfInput; ++i) platform::pump_input(reader_, 5);
+  for (int i = 0; i < 5000 && !reader_.endOfInput; ++i) platform::pumpInput(reader_, 5);
   ASSERT_TRUE(reader_.endOfInput);
   EXPECT_EQ(reader_.droppedLines, 1u);
   EXPECT_EQ(take(), Lines{"first"});
@@ -136,21 +136,21 @@ TEST_F(LineReaderTest, EndOfInputInsideAnOverlongLineKeepsNothing) {
 
 TEST_F(LineReaderTest, WaitLineBlocksUntilALineOrTheEnd) {
   writer_ = std::thread([this] {
-    platform::sleep_ms(50);
+    platform::sleepMs(50);
     put("late li");
-    platform::sleep_ms(20);
+    platform::sleepMs(20);
     put("ne\nrest");
-    platform::sleep_ms(20);
+    platform::sleepMs(20);
     closeWriter();
   });
   std::string line;
-  double start = platform::now_seconds();
-  ASSERT_TRUE(platform::wait_line(reader_, line));
+  double start = platform::nowSeconds();
+  ASSERT_TRUE(platform::waitLine(reader_, line));
   EXPECT_EQ(line, "late line");
-  EXPECT_GE(platform::now_seconds() - start, 0.04);
-  ASSERT_TRUE(platform::wait_line(reader_, line));
+  EXPECT_GE(platform::nowSeconds() - start, 0.04);
+  ASSERT_TRUE(platform::waitLine(reader_, line));
   EXPECT_EQ(line, "rest");
-  EXPECT_FALSE(platform::wait_line(reader_, line)) << "end of input";
+  EXPECT_FALSE(platform::waitLine(reader_, line)) << "end of input";
   EXPECT_TRUE(reader_.endOfInput);
 }
 
@@ -161,24 +161,24 @@ TEST(LineReaderInvalid, InvalidDescriptorCountsAsEndOfInput) {
   close(fds[1]);
   LineReader reader;
   reader.fd = fds[0];  // closed: poll answers POLLNVAL
-  for (int i = 0; i < 20 && !reader.endOfInput; ++i) platform::pump_input(reader, 1);
-  // Checked first: wait_line would never return otherwise.
+  for (int i = 0; i < 20 && !reader.endOfInput; ++i) platform::pumpInput(reader, 1);
+  // Checked first: waitLine would never return otherwise.
   ASSERT_TRUE(reader.endOfInput);
   std::string line;
-  EXPECT_FALSE(platform::wait_line(reader, line));
+  EXPECT_FALSE(platform::waitLine(reader, line));
 }
 
 TEST(Platform, ClockIsMonotonicAndSleepsLastAtLeastTheirTime) {
-  double a = platform::now_seconds();
-  platform::sleep_ms(20);
-  double b = platform::now_seconds();
+  double a = platform::nowSeconds();
+  platform::sleepMs(20);
+  double b = platform::nowSeconds();
   EXPECT_GE(b - a, 0.019);
   EXPECT_LT(b - a, 2.0);
-  EXPECT_LE(a, platform::now_seconds());
+  EXPECT_LE(a, platform::nowSeconds());
 }
 
 TEST(Platform, WritingToAVanishedReaderFailsInsteadOfKilling) {
-  platform::ignore_sigpipe();
+  platform::ignoreSigpipe();
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   close(fds[0]);

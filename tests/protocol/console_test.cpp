@@ -13,7 +13,7 @@ class Console : public testutil::GameFixture {
   using Lines = std::vector<std::string>;
   void SetUp() override {
     GameFixture::SetUp();
-    board::uci_mode = 0;
+    platform::uci_mode = 0;
   }
   // The FEN line that starts the board diagram of a reply.
   static std::string diagramFen(const Lines& reply) {
@@ -30,18 +30,18 @@ class Console : public testutil::GameFixture {
 
 TEST_F(Console, MoveSpellingsAreAccepted) {
   for (const char* text : {"e4", "e2e4", "e4+"}) {
-    protocol::set_start_position();
+    search::setStartPosition();
     Lines reply = console(text);
     ASSERT_FALSE(reply.empty()) << text;
     EXPECT_EQ(reply[0], std::string("1. move ") + text);
     EXPECT_EQ(diagramFen(reply), kAfterE4) << text;
   }
-  protocol::set_game_fen("r3k2r/pppppppp/8/8/8/8/PPPPPPPP/R3K2R w KQkq -");
+  search::setGameFen("r3k2r/pppppppp/8/8/8/8/PPPPPPPP/R3K2R w KQkq -");
   // Castling in each accepted spelling, and promotions with the letter.
   EXPECT_EQ(console("O-O")[0], "1. move O-O");
   EXPECT_EQ(console("0-0-0")[0], "1. move 0-0-0");
   EXPECT_EQ(fen(), "2kr3r/pppppppp/8/8/8/8/PPPPPPPP/R4RK1 w - - 0 2");
-  protocol::set_game_fen("k7/4P3/8/8/8/8/8/4K3 w - -");
+  search::setGameFen("k7/4P3/8/8/8/8/8/4K3 w - -");
   Lines reply = console("e8");
   ASSERT_EQ(reply.size(), 1u) << "a promotion must name its piece";
   EXPECT_EQ(fen(), "k7/4P3/8/8/8/8/8/4K3 w - - 0 0");

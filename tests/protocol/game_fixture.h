@@ -57,29 +57,29 @@ class GameFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     initTables();
-    board::uci_mode = 1;
+    platform::uci_mode = 1;
     protocol::quit_requested = 0;
-    protocol::game = new protocol::GameRecord{};
-    protocol::game->position.owner = &protocol::game->history;
-    protocol::set_start_position();
+    search::game = new search::GameRecord{};
+    search::game->position.owner = &search::game->history;
+    search::setStartPosition();
   }
   void TearDown() override {
-    delete protocol::game;
-    protocol::game = nullptr;
-    board::uci_mode = 1;
+    delete search::game;
+    search::game = nullptr;
+    platform::uci_mode = 1;
     protocol::quit_requested = 0;
   }
 
   // Runs one UCI command and returns its output lines.
   std::vector<std::string> uci(const std::string& command) {
     StdoutCapture capture;
-    protocol::handle_uci_command(command);
+    protocol::handleUciCommand(command);
     return splitLines(capture.finish());
   }
   // Runs one line through the dispatcher of the current mode.
   std::vector<std::string> line(const std::string& text) {
     StdoutCapture capture;
-    protocol::execute_line(text);
+    protocol::executeLine(text);
     return splitLines(capture.finish());
   }
   std::vector<std::string> console(const std::string& command) {
@@ -96,10 +96,10 @@ class GameFixture : public ::testing::Test {
     return lines;
   }
 
-  board::Position& pos() { return protocol::game_position(); }
+  board::Position& pos() { return search::gamePosition(); }
   // FEN with the halfmove counter and the number of plies in the game history.
   std::string fen() { return board::positionToFen(pos(), true); }
-  int historyLength() { return protocol::game->history.undoCount; }
+  int historyLength() { return search::game->history.undoCount; }
 };
 
 }  // namespace testutil

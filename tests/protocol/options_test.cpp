@@ -6,13 +6,13 @@
 
 #include "protocol/engine_process.h"
 #include "protocol/game_fixture.h"
-#include "protocol/output.h"
+#include "platform/output.h"
 
 namespace {
 
 std::pair<std::string, std::string> split(const std::string& args) {
   std::string name = "stale", value = "stale";
-  protocol::split_setoption(args, name, value);
+  protocol::splitSetoption(args, name, value);
   return {name, value};
 }
 
@@ -71,8 +71,8 @@ class ApplyOption : public testutil::GameFixture {
     ASSERT_EQ(chdir(dir_.path().c_str()), 0);
   }
   void TearDown() override {
-    protocol::set_log_enabled(false);
-    protocol::close_log_file();
+    platform::setLogEnabled(false);
+    platform::closeLogFile();
     protocol::live_options = protocol::EngineOptions{};
     protocol::saved_options = protocol::live_options;
     EXPECT_EQ(chdir(oldDir_), 0);

@@ -114,7 +114,7 @@ inline std::unique_ptr<testutil::Board> rootOf(const std::string& args) {
 // The answer is legal at the root, and so is the ponder move after it.
 inline testing::AssertionResult legalAnswer(const std::string& positionArgs, const searchtest::GoReply& reply) {
   if (!reply.answered) return testing::AssertionFailure() << "no bestmove";
-  board::uci_mode = 1;
+  platform::uci_mode = 1;
   auto root = rootOf(positionArgs);
   if (!searchtest::legalMoveTexts(root->pos).count(reply.best))
     return testing::AssertionFailure() << "bestmove " << reply.best << " is not legal after position "

@@ -168,7 +168,7 @@ TEST(PrincipalVariation, MateLinesRunToTheMate) {
       ++mates;
       const int n = std::stoi(score.substr(5));
       EXPECT_EQ(lineLength(line), static_cast<size_t>(n > 0 ? 2 * n - 1 : -2 * n)) << line;
-      board::uci_mode = 1;
+      platform::uci_mode = 1;
       testutil::initTables();
       testutil::Board b(fen);
       ASSERT_TRUE(playLine(b, line)) << line;

@@ -86,7 +86,7 @@ TEST_F(UciPosition, LongGameKeepsABoundedConsistentHistory) {
   EXPECT_EQ(isDraw(pos(), 0), 1) << "the start position has occurred many times";
 
   // Every kept entry unwinds to a sound position with matching keys.
-  UndoHistory history = protocol::game->history;
+  UndoHistory history = search::game->history;
   Position p = pos();
   p.owner = &history;
   while (history.undoCount > 0) {
@@ -206,7 +206,7 @@ TEST_F(UciPosition, DispatcherStripsLineEndsAndFollowsTheMode) {
   EXPECT_EQ(line(""), Lines{});
 
   // Console mode: UCI words are read as moves, "uci" switches back.
-  board::uci_mode = 0;
+  platform::uci_mode = 0;
   Lines reply = line("isready");
   ASSERT_EQ(reply.size(), 1u);
   EXPECT_NE(reply[0].find("isready"), std::string::npos);
@@ -215,7 +215,7 @@ TEST_F(UciPosition, DispatcherStripsLineEndsAndFollowsTheMode) {
   reply = line("uci");
   ASSERT_FALSE(reply.empty());
   EXPECT_EQ(reply.back(), "uciok");
-  EXPECT_EQ(board::uci_mode, 1);
+  EXPECT_EQ(platform::uci_mode, 1);
   EXPECT_EQ(line("isready"), Lines{"readyok"});
 }
 

@@ -33,7 +33,7 @@ class InProcessSearch : public ::testing::Test {
       return true;
     }();
     (void)once;
-    board::uci_mode = 1;
+    platform::uci_mode = 1;
     search::eval_mode = 0;
     search::noise = 9999;
     search::threadCount = 1;

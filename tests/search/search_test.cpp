@@ -17,7 +17,7 @@ class SearchInProcess : public searchtest::InProcessSearch {
   // Sets the game position the way the "position" command does.
   void position(const std::string& args) {
     testutil::StdoutCapture quiet;
-    protocol::handle_uci_command("position " + args);
+    protocol::handleUciCommand("position " + args);
   }
 };
 
@@ -151,7 +151,7 @@ TEST_F(SearchInProcess, ClockGameDeadline) {
   search::limits.depth_limit = search::kMaxDepth;
   deadlineFor(0, 0.1f, 0.01f);
   ASSERT_EQ(search::startSearchThread(search::kSearching), 0);
-  for (int i = 0; i < 10000 && !(search::search_state.load() & search::kFinishedFlag); ++i) platform::sleep_ms(1);
+  for (int i = 0; i < 10000 && !(search::search_state.load() & search::kFinishedFlag); ++i) platform::sleepMs(1);
   ASSERT_TRUE(search::search_state.load() & search::kFinishedFlag) << "the search ran past its deadline";
   search::search_state = search::kIdle;
   EXPECT_LT(search::control.total_nodes, 4096u);

@@ -89,7 +89,7 @@ TEST(SearchTools, EpdRunnerJudgesMovesAndWritesResults) {
   ASSERT_EQ(sscanf(out[1].c_str() + avoidedFen.size(), " bm %7[a-h1-8]; ce %d;%n", move, &score, &used), 2) << out[1];
   EXPECT_EQ(used, int(out[1].size() - avoidedFen.size())) << out[1];
   testutil::initTables();
-  board::uci_mode = 1;
+  platform::uci_mode = 1;
   testutil::Board root(avoidedFen);
   EXPECT_EQ(searchtest::legalMoveTexts(root.pos).count(move), 1u) << move;
   EXPECT_STRNE(move, "e1e2");

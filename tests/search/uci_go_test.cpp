@@ -34,7 +34,7 @@ std::unique_ptr<testutil::Board> rootOf(const std::string& args) {
 }
 
 testing::AssertionResult legalIn(const std::string& positionArgs, const std::string& move) {
-  board::uci_mode = 1;
+  platform::uci_mode = 1;
   auto root = rootOf(positionArgs);
   const auto legal = searchtest::legalMoveTexts(root->pos);
   if (legal.count(move)) return testing::AssertionSuccess();

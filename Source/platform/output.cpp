@@ -1,4 +1,4 @@
-#include "protocol/output.h"
+#include "platform/output.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,11 @@
 #include <cstring>
 #include <mutex>
 
-namespace protocol {
+namespace platform {
+
+int16_t uci_mode = 1;
+
+const char* diagnosticPrefix() { return uci_mode ? "info string " : ""; }
 
 namespace {
 std::mutex outputLock;
@@ -29,21 +33,13 @@ void writeLocked(const char* text, size_t length) {
 void output_line(const std::string& text) { writeLocked(text.data(), text.size()); }
 void output_line(const char* text) { writeLocked(text, strlen(text)); }
 
-void output_format(const char* format, ...) {
+void outputFormat(const char* format, ...) {
   char buffer[256];
   va_list args;
   va_start(args, format);
   vsnprintf(buffer, sizeof buffer, format, args);
   va_end(args);
   output_line(buffer);
-}
-
-int format_bounded(char* buffer, size_t size, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = vsnprintf(buffer, size, format, args);
-  va_end(args);
-  return n;
 }
 
 void log_line(const char* text) {
@@ -54,20 +50,20 @@ void log_line(const char* text) {
   fflush(logFile);
 }
 
-bool log_enabled() { return logOn.load(std::memory_order_relaxed); }
-void set_log_enabled(bool on) { logOn.store(on, std::memory_order_relaxed); }
+bool logEnabled() { return logOn.load(std::memory_order_relaxed); }
+void setLogEnabled(bool on) { logOn.store(on, std::memory_order_relaxed); }
 
-bool open_log_file(const char* name) {
+bool openLogFile(const char* name) {
   if (logFile) return true;
   if (access(name, F_OK) == 0 && unlink(name) != 0) return false;
   logFile = fopen(name, "w");
   return logFile != nullptr;
 }
 
-void close_log_file() {
+void closeLogFile() {
   std::lock_guard<std::mutex> guard(outputLock);
   if (logFile) fclose(logFile);
   logFile = nullptr;
 }
 
-}  // namespace protocol
+}  // namespace platform

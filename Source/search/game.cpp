@@ -1,19 +1,33 @@
-// The game record: the game position and its bounded history.
+// The game record: the game position and its bounded history, set up from
+// FEN or moves by the command loop and the tools.
 #include <cstring>
+#include <new>
 
 #include "board/attacks.h"
-#include "protocol/output.h"
-#include "protocol/protocol.h"
+#include "platform/output.h"
+#include "search/search.h"
 
-namespace protocol {
+namespace search {
 
 using namespace board;
 
-Position& game_position() { return game->position; }
+bool createGameRecord() {
+  game = new (std::nothrow) GameRecord{};
+  if (!game) return false;
+  game->position.owner = &game->history;
+  return true;
+}
 
-void set_start_position() { set_game_fen(kStartFen); }
+void releaseGameRecord() {
+  delete game;
+  game = nullptr;
+}
 
-int set_game_fen(const std::string& fen) {
+Position& gamePosition() { return game->position; }
+
+void setStartPosition() { setGameFen(kStartFen); }
+
+int setGameFen(const std::string& fen) {
   game->position.owner = &game->history;
   size_t a = fen.find_first_not_of(" \t");
   size_t b = fen.find_last_not_of(" \t");
@@ -21,9 +35,9 @@ int set_game_fen(const std::string& fen) {
   std::string reason;
   const int code = setFromFen(game->position, text, &reason);
   // In UCI mode every diagnostic is an "info string" line.
-  const char* prefix = uci_mode ? "info string " : "";
-  if (code != kFenOk) output_format("%sIllegal EPD - %s", prefix, text.c_str());
-  if (code == kFenRejected) output_format("%s%s", prefix, reason.c_str());
+  const char* prefix = platform::diagnosticPrefix();
+  if (code != kFenOk) platform::outputFormat("%sIllegal EPD - %s", prefix, text.c_str());
+  if (code == kFenRejected) platform::outputFormat("%s%s", prefix, reason.c_str());
   return code;
 }
 
@@ -43,14 +57,14 @@ void compactHistory(GameRecord& g) {
 }
 }  // namespace
 
-void game_play_move(Move move) {
+void playGameMove(Move move) {
   if (game->history.undoCount >= kHistoryCompactAt) compactHistory(*game);
   makeMove(game->position, move);
   // The history ends here: a stale move after it must not be replayed by "]".
   game->history.undoStack[game->history.undoCount].move = kNoMove;
 }
 
-Move find_coordinate_move(const std::string& token) {
+Move findCoordinateMove(const std::string& token) {
   if (token.size() < 4 || token.size() > 5) return kNoMove;
   Position& pos = game->position;
   MoveEntry list[kMaxMoves];
@@ -65,4 +79,4 @@ Move find_coordinate_move(const std::string& token) {
   return kNoMove;
 }
 
-}  // namespace protocol
+}  // namespace search
