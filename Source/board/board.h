@@ -168,6 +168,8 @@ void unmakeMove(Position& pos);
 uint64_t makeNullMove(Position& pos);
 void unmakeNullMove(Position& pos);
 int isLegal(const Position& pos, int colour, Move move);
+// Plies without a capture or pawn move that end the game (the fifty-move rule).
+constexpr int kFiftyMovePlies = 100;
 int isDraw(Position& pos, int pliesFromRoot);
 // Optional hook the search trace installs; called with 0 for a null move.
 extern void (*moveTraceHook)(const Position& pos, Move move);

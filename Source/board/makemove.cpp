@@ -216,8 +216,13 @@ int isLegal(const Position& pos, int colour, Move move) {
 int isDraw(Position& pos, int pliesFromRoot) {
   const int r = pos.rule50;
   if (r <= 3) return 0;
-  if (r > 100) {
-    if (pliesFromRoot > 0) return 1;
+  // Inside the search a hundred plies end the game as an arbiter ends it: a
+  // draw, unless the move that reached the count gave mate.
+  if (r >= kFiftyMovePlies && pliesFromRoot > 0) {
+    MoveEntry list[kMaxMoves];
+    return generateLegal(pos, list) == 0 && inCheck(pos, pos.sideToMove) ? 0 : 1;
+  }
+  if (r > kFiftyMovePlies) {
     // At the game level the fifty-move count decides only when no move is left,
     // and then a checkmate stands.
     MoveEntry list[kMaxMoves];

@@ -466,17 +466,25 @@ TEST(Draws, DoubleStepPositionRepeatsUnlessEnPassantWasPossible) {
   EXPECT_EQ(isDraw(c.pos, 0), 1) << "the later two and this one";
 }
 
-TEST(Draws, FiftyMoveRuleNeedsMoreThanAHundredPlies) {
+TEST(Draws, FiftyMoveRuleEndsTheSearchLineAtAHundredPlies) {
   testutil::initTables();
   testutil::Board b("4k3/8/8/8/8/8/8/R3K3 w - -");
-  b.pos.rule50 = 99;
+  b.pos.rule50 = 98;
   makeMove(b.pos, mv("a1a2"));
-  ASSERT_EQ(b.pos.rule50, 100);
-  EXPECT_EQ(isDraw(b.pos, 1), 0) << "100 is not yet past the limit";
+  ASSERT_EQ(b.pos.rule50, 99);
+  EXPECT_EQ(isDraw(b.pos, 1), 0);
   makeMove(b.pos, mv("e8d8"));
-  ASSERT_EQ(b.pos.rule50, 101);
-  EXPECT_EQ(isDraw(b.pos, 1), 1);
+  ASSERT_EQ(b.pos.rule50, 100);
+  EXPECT_EQ(isDraw(b.pos, 1), 1) << "the hundredth ply ends the line, as an arbiter would";
   EXPECT_EQ(isDraw(b.pos, 0), 0) << "at the game level a position with moves left plays on";
+  makeMove(b.pos, mv("a2a3"));
+  EXPECT_EQ(isDraw(b.pos, 0), 0) << "the game level waits for more than a hundred";
+  // A mate given with the hundredth ply stands.
+  testutil::Board m("k7/8/1K6/8/8/8/8/7R w - -");
+  m.pos.rule50 = 99;
+  makeMove(m.pos, mv("h1h8"));
+  ASSERT_EQ(m.pos.rule50, 100);
+  EXPECT_EQ(isDraw(m.pos, 1), 0) << "checkmate";
   // At the game level it decides once no move is left.
   testutil::Board stale("k7/8/1Q6/8/8/8/8/4K3 b - -");
   ASSERT_TRUE(legalMoves(stale.pos).empty());
