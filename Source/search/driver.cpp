@@ -57,6 +57,19 @@ void copyLine(Move* dst, Move first, const Move* rest) {
   if (i < kStackSize) dst[i] = 0;
 }
 
+// A legal move that mates at once, or 0.
+Move findMatingMove(Position& pos) {
+  MoveEntry list[kMaxMoves], replies[kMaxMoves];
+  const int n = generateLegal(pos, list);
+  for (int i = 0; i < n; ++i) {
+    makeMove(pos, list[i].move);
+    const bool mates = inCheck(pos, pos.sideToMove) && generateLegal(pos, replies) == 0;
+    unmakeMove(pos);
+    if (mates) return list[i].move;
+  }
+  return 0;
+}
+
 // Table cuts end the collected line early. A line shorter than the depth
 // searched (for a mate score, than the mate) is extended from the table with
 // legal moves that lead to no repetition or draw; a missing entry ends it.
@@ -77,6 +90,14 @@ void extendLineFromTable(SearchThread& t, Move* line, int depth, int score) {
     }
     line[++made] = h.move;
     line[made + 1] = 0;
+  }
+  // The mating move itself is often found below the table's horizon.
+  if (mateScore > kMateBand && made + 1 == wanted && made + 2 < kStackSize) {
+    if (const Move mate = findMatingMove(pos)) {
+      line[++made] = mate;
+      line[made + 1] = 0;
+      makeMove(pos, mate);
+    }
   }
   for (int i = 0; i < made; ++i) unmakeMove(pos);
 }
