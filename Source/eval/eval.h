@@ -97,6 +97,17 @@ int kpkIndex(int mover, int pawn, int strongKing, int weakKing);
 int evaluate(const board::Position& pos, EvalState& st, int ply, bool inCheck, int trace,
              int16_t* threatOut = nullptr);
 
+// Which evaluation judges positions: written at start-up and by the options,
+// only while no search runs.
+enum EvalMode : int { kHandCrafted = 0, kNetwork = 1, kTrainingData = 2, kEpdDump = 3 };
+extern int eval_mode;
+
+// The one entry point for "evaluate this position": the network when
+// eval_mode says so (noise adds its small jitter), else the hand-crafted
+// evaluation. -10001 when in check.
+int evaluatePosition(const board::Position& pos, EvalState& st, int ply, bool inCheck, bool noise = false,
+                     int16_t* threatOut = nullptr);
+
 // Blended display of a packed pair at endgame weight w.
 int blend(Packed v, float w);
 

@@ -183,6 +183,13 @@ void closeTraceGroup(EvalInfo& info, TraceGroup group) {
   }
 }
 
+int eval_mode = kNetwork;
+
+int evaluatePosition(const Position& pos, EvalState& st, int ply, bool inCheck, bool noise, int16_t* threatOut) {
+  if (eval_mode != kHandCrafted) return nn_evaluate(pos, st, inCheck, noise);
+  return evaluate(pos, st, ply, inCheck, 0, threatOut);
+}
+
 int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trace, int16_t* threatOut) {
   ++st.counters.evaluations;
   if (inCheck) return kInCheckScore;

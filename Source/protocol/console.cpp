@@ -71,7 +71,7 @@ void evaluationDisplay(int traceLevel) {
                   squareName(moveFrom(last)), squareName(moveTo(last)));
   }
   bool checked = inCheck(pos, pos.sideToMove);
-  if (traceLevel < 2 && eval_mode != 0) {
+  if (traceLevel < 2 && eval::eval_mode != 0) {
     platform::outputFormat("NN eval= %d\n", eval::nn_evaluate(pos, search::game->evalState, checked));
     return;
   }
@@ -89,19 +89,19 @@ void run_console_command(const std::string& line) {
 
   if (cmd == "quit") {
     stopAndWait();
-    quit_requested = 1;
+    search::quit_requested = 1;
     return;
   }
   if (cmd == ".") {
-    stop_requested = 1;
+    search::stop_requested = 1;
     return;
   }
-  if (search_state.load() != kIdle) return;
+  if (search::search_state.load() != search::kIdle) return;
 
   if (cmd == "new") {
     search::setStartPosition();
     displayBoard();
-    limits.time_left[0] = limits.time_left[1] = limits.level_time;
+    go_limits.time_left[0] = go_limits.time_left[1] = go_limits.level_time;
   } else if (cmd == "fen") {
     size_t at = line.find("fen");
     search::setGameFen(line.substr(at + 3));
@@ -119,19 +119,19 @@ void run_console_command(const std::string& line) {
   } else if (cmd == "sp") {
     evaluationDisplay(2);
   } else if (cmd == "mv") {
-    search_state = kGoReceived;
+    search::search_state = search::kGoReceived;
   } else if (cmd == "go" || cmd == "an") {
-    limits.depth_limit = search::kMaxDepth;
-    limits.level_moves = 1;
-    limits.level_time = 99999;
+    go_limits.depth_limit = search::kMaxDepth;
+    go_limits.level_moves = 1;
+    go_limits.level_time = 99999;
     const int depth = atoi(words[1].c_str());
-    if (depth >= 1 && depth <= 65) limits.depth_limit = depth;
-    if (search::ttEnabled == 1 && search::ttEntryCount()) search::ttClear();
-    search_state = kGoReceived;
+    if (depth >= 1 && depth <= 65) go_limits.depth_limit = depth;
+    search::ttClear();
+    search::search_state = search::kGoReceived;
   } else if (cmd == "trace") {
     setTraceLimit(atoi(words[1].c_str()));
   } else if (cmd == "lmr") {
-    search::printSelectivity();
+    search::printSelectivity(searchSettings());
   } else if (cmd == "perft") {
     runPerft(words[1]);
   } else if (cmd == "move") {

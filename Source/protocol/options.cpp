@@ -10,6 +10,9 @@
 
 namespace protocol {
 
+EngineOptions live_options;
+EngineOptions saved_options;
+
 namespace {
 
 std::string lower(std::string s) {
@@ -73,7 +76,7 @@ constexpr CheckOption kChecks[] = {
     {"UCI_LimitStrength", &EngineOptions::UCI_LimitStrength},
 };
 
-bool searching() { return search_state.load() != kIdle; }
+bool searching() { return search::search_state.load() != search::kIdle; }
 
 bool loadingConfig = false;
 
@@ -83,13 +86,13 @@ void printOptionLines() {
   const EngineOptions& o = saved_options;
   const char* no = "false";
   const char* yes = "true";
-  if (o.UCI_Elo == 0) saved_options.UCI_Elo = live_options.UCI_Elo = static_cast<int16_t>(max_elo);
+  if (o.UCI_Elo == 0) saved_options.UCI_Elo = live_options.UCI_Elo = static_cast<int16_t>(search::max_elo);
   platform::outputFormat("option name ConfigFilePath type string default %s", o.ConfigFilePath.c_str());
   platform::outputFormat("option name Hash type spin default %d min 0 max 32768", o.Hash);
   platform::outputFormat("option name Threads type spin default %d min 1 max 160", o.Threads);
   platform::output_line("option name Clear_Hash type button");
   platform::outputFormat("option name NN_File type string default %s", live_options.NN_file.c_str());
-  platform::outputFormat("option name Use_NN_eval type check default %s", eval_mode ? yes : no);
+  platform::outputFormat("option name Use_NN_eval type check default %s", eval::eval_mode ? yes : no);
   platform::outputFormat("option name OwnBook type check default %s", o.OwnBook ? yes : no);
   platform::outputFormat("option name OwnBook_File type string default %s", o.OwnBook_File.c_str());
   platform::outputFormat("option name OwnBook_Depth type spin default %d min 0 max 60", o.OwnBook_Depth);
@@ -105,7 +108,7 @@ void printOptionLines() {
   platform::outputFormat("option name UCI_LimitStrength type check default %s", o.UCI_LimitStrength ? yes : no);
   // The machine's strength can fall outside the settable range: the listed
   // bounds stay ordered and the default within them, as GUIs require.
-  const int eloMax = std::max(kMinElo, static_cast<int>(max_elo));
+  const int eloMax = std::max(kMinElo, static_cast<int>(search::max_elo));
   platform::outputFormat("option name UCI_Elo type spin default %d min %d max %d", std::clamp<int>(o.UCI_Elo, kMinElo, eloMax),
                 kMinElo, eloMax);
   platform::outputFormat("option name Contempt type spin default %d min -150 max 150", o.Contempt);
@@ -191,10 +194,9 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
     if (searching()) return;
     o.Hash = readClamped(value, 0, 32768);
     says(o.Hash);
-    if (o.Hash != search::hashMb || (o.Hash > 0 && !search::ttEntryCount())) {
+    if (o.Hash != search::ttSizeMb() || (o.Hash > 0 && !search::ttEntryCount())) {
       // A size the machine cannot give keeps the table in use (the reply says which).
-      if (!search::ttAllocate(o.Hash)) o.Hash = search::hashMb;
-      search::ttEnabled = o.Hash > 0 ? std::max<uint8_t>(search::ttEnabled, 1) : search::ttEnabled;
+      if (!search::ttAllocate(o.Hash)) o.Hash = static_cast<int32_t>(search::ttSizeMb());
     }
   } else if (key == "threads") {
     if (searching()) return;
@@ -203,7 +205,7 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
     says(o.Threads);
   } else if (key == "clear_hash") {
     if (searching()) return;
-    if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
+    search::ttClear();
     platform::output_line("info string Hash table cleared");
   } else if (key == "nn_file") {
     stopAndWait();
@@ -217,7 +219,7 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
       platform::output_line("info string Use_NN_eval needs a network; staying with the hand-crafted evaluation");
       want = false;
     }
-    eval_mode = want ? 1 : 0;
+    eval::eval_mode = want ? 1 : 0;
     // Both evaluations share the evaluation cache.
     search::game->evalState.clearCaches();
     says(want ? 1 : 0);
@@ -262,6 +264,49 @@ void splitSetoption(const std::string& args, std::string& name, std::string& val
   }
   name = trim(args.substr(n + 4, v - (n + 4))).substr(0, 100);
   value = trim(args.substr(v + 5)).substr(0, 200);
+}
+
+search::SearchSettings searchSettings() {
+  const EngineOptions& o = live_options;
+  search::SearchSettings s;
+  s.move_overhead_ms = o.MoveOverhead;
+  s.ponder = o.Ponder != 0;
+  s.multi_pv = o.MultiPV;
+  s.contempt = o.Contempt;
+  s.eval_noise = o.evalNoise != 0;
+  s.elo = o.UCI_Elo;
+  s.target_nps = search::calibration_nps;
+  s.noise = noise;
+  s.selectivity = o.Selectivity;
+  s.personality = o.personality;
+  return s;
+}
+
+search::SearchSettings settingsForSearch() {
+  EngineOptions& o = live_options;
+  const int fullStrength = static_cast<int>(search::max_elo);
+  double rate = search::calibration_nps;
+  if (o.UCI_LimitStrength && o.UCI_Elo > 0) {
+    rate = search::npsForElo(o.UCI_Elo);
+    // A limit at or above what the machine plays anyway is no limit.
+    if (rate > search::calibration_nps - 30) {
+      o.UCI_LimitStrength = 0;
+      o.UCI_Elo = static_cast<int16_t>(fullStrength);
+      rate = search::calibration_nps;
+    }
+  } else {
+    o.UCI_Elo = static_cast<int16_t>(fullStrength);
+  }
+  search::SearchSettings s = searchSettings();
+  s.target_nps = rate;
+  return s;
+}
+
+void rebuildEvalParamsIfMarked() {
+  if (!live_options.rebuild) return;
+  platform::output_line("info string setting eval params...");
+  eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
+  live_options.rebuild = 0;
 }
 
 }  // namespace protocol

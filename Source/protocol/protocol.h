@@ -1,5 +1,5 @@
-// Protocol layer: shared control state, options, the game record, and the
-// entry points of the UCI loop and the console.
+// Protocol layer: the limits of the next search, and the entry points of the
+// UCI loop, the console and the start-up.
 #pragma once
 
 #include <array>
@@ -11,47 +11,20 @@
 #include "board/board.h"
 #include "eval/eval.h"
 #include "platform/platform.h"
+#include "protocol/options.h"
 #include "search/search.h"
 
 namespace protocol {
 
 
-using search::EngineOptions;
-using search::live_options;
-using search::saved_options;
-
-// Shared search state lives with the search; the protocol layer uses it by name.
-using search::kFinishedFlag;
-using search::kGoPonderReceived;
-using search::kGoReceived;
-using search::kIdle;
-using search::kPondering;
-using search::kSearching;
-using search::kToolSearch;
-using search::calibration_nps;
-using search::eval_mode;
-using search::max_elo;
-using search::limits;
-using search::noise;
-using search::quit_requested;
-using search::search_state;
-using search::stop_requested;
-
 // Limits given on the command line; every "go" starts from these.
 extern search::SearchLimits command_line_limits;
+// The limits of the next search, written by "go", "ucinewgame" and the console.
+extern search::SearchLimits go_limits;
+// Seconds before search output starts ("-noise", "-quiet"); kNoOutput = never.
+extern double noise;
 extern bool command_echo;
 
-
-// Options (options.cpp).
-void printOptionLines();
-void apply_option(const std::string& name, const std::string& value);
-void splitSetoption(const std::string& args, std::string& name, std::string& value);
-// Reads the configuration file named by ConfigFilePath.
-void load_config();
-// Loads NN_file; on failure keeps the previous network and says why.
-bool loadNetworkOption(bool atStartup);
-// Turns logging on or off as the Log option does.
-void setLogOption(bool on, bool announce);
 
 // UCI loop (uci.cpp).
 extern platform::LineReader input;

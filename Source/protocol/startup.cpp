@@ -40,6 +40,9 @@ bool readNumber(const char* sw, const char* text, double& out) {
   return true;
 }
 
+// The fixed times "-d" and "-n" give a move, long enough never to decide.
+constexpr float kDepthSwitchTime = 10000, kNodeSwitchTime = 1000;
+
 int clampInt(double v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
 
 // Returns -1 to go on, else the exit status.
@@ -72,7 +75,7 @@ int parseSwitches(int argc, char** argv, Settings& s) {
       noise = v;
     } else if (a == "-quiet") {
       o.Log = 0;
-      noise = 9999;
+      noise = search::kNoOutput;
     } else if (a == "-cfg") {
       if (!value(text)) return 1;
       o.ConfigFilePath = std::string(text).substr(0, 143);
@@ -80,7 +83,7 @@ int parseSwitches(int argc, char** argv, Settings& s) {
       if (!number(v)) return 1;
       command_line_limits.depth_limit = clampInt(v, 0, search::kMaxDepth);
       command_line_limits.level_moves = 1;
-      command_line_limits.level_time = 10000;
+      command_line_limits.level_time = kDepthSwitchTime;
     } else if (a == "-t") {
       if (!number(v)) return 1;
       if (v < 0) v = 0;
@@ -89,7 +92,7 @@ int parseSwitches(int argc, char** argv, Settings& s) {
     } else if (a == "-n") {
       if (!number(v)) return 1;
       command_line_limits.level_moves = 1;
-      command_line_limits.level_time = 1000;
+      command_line_limits.level_time = kNodeSwitchTime;
       command_line_limits.node_limit = v <= 0 ? 0 : v >= 1e18 ? uint64_t{1000000000000000000} : static_cast<uint64_t>(v);
     } else if (a == "-nps") {
       if (!number(v)) return 1;
@@ -97,7 +100,6 @@ int parseSwitches(int argc, char** argv, Settings& s) {
         platform::output_line("switch -nps needs a positive rate");
         return 1;
       }
-      command_line_limits.target_nps = v;
       o.UCI_LimitStrength = 1;
       o.UCI_Elo = static_cast<int16_t>(clampInt(std::log(v) * 150 + 1050, 0, 32767));
       printf("Elo= %d\n", o.UCI_Elo);
@@ -120,13 +122,13 @@ int parseSwitches(int argc, char** argv, Settings& s) {
       else
         platform::outputFormat("-tbx: using SyzygyPath '%s'", o.SyzygyPath.c_str());
     } else if (a == "-use_hce") {
-      eval_mode = 0;
+      eval::eval_mode = 0;
     } else if (a == "-use_nn") {
-      eval_mode = 1;
+      eval::eval_mode = 1;
     } else if (a == "-train_nn") {
-      eval_mode = 2;
+      eval::eval_mode = 2;
     } else if (a == "-dump_epd") {
-      eval_mode = 3;
+      eval::eval_mode = 3;
     } else if (a == "-o") {
       if (!value(text)) return 1;
       s.outputFile = text;
@@ -175,31 +177,6 @@ int parseSwitches(int argc, char** argv, Settings& s) {
   return -1;
 }
 
-void calibrate() {
-  Position& pos = search::gamePosition();
-  double start = platform::nowSeconds(), seconds = 0;
-  uint64_t nodes = 0;
-  MoveEntry list[kMaxMoves];
-  while ((seconds = platform::nowSeconds() - start) < 0.3) {
-    ++nodes;
-    bool checked = inCheck(pos, pos.sideToMove);
-    volatile int score = eval_mode ? eval::nn_evaluate(pos, search::game->evalState, checked)
-                                   : eval::evaluate(pos, search::game->evalState, 0, checked, 0);
-    (void)score;
-    MoveEntry* end = generateAll(pos, list);
-    int made = 0;
-    for (MoveEntry* e = list; e != end && made < 10; ++e) {
-      if (!isLegal(pos, pos.sideToMove, e->move)) continue;
-      makeMove(pos, e->move);
-      unmakeMove(pos);
-      ++made;
-    }
-  }
-  calibration_nps = nodes * 1.04 / (seconds + 0.001);
-  max_elo = static_cast<float>(std::log(calibration_nps) * 150 + 1050);
-  platform::outputFormat("info string et= %.3f, calibration nps= %0.0f", seconds, calibration_nps);
-}
-
 }  // namespace
 
 int runEngine(int argc, char** argv) {
@@ -214,31 +191,31 @@ int runEngine(int argc, char** argv) {
   saved_options = live_options;
   command_line_limits = search::SearchLimits{};
   noise = 0;
-  eval_mode = 1;
+  eval::eval_mode = 1;
   platform::uci_mode = 1;
 
   Settings settings;
   if (int status = parseSwitches(argc, argv, settings); status >= 0) return status;
-  if (settings.runMode == kTune || settings.runMode == kTune2 || settings.runMode == kTrainData || eval_mode == 2) {
+  if (settings.runMode == kTune || settings.runMode == kTune2 || settings.runMode == kTrainData || eval::eval_mode == 2) {
     platform::output_line("Need to compile with 'make ttune'\n");
     return 1;
   }
-  limits = command_line_limits;
+  go_limits = command_line_limits;
   search::threadCount = live_options.Threads;
   // Fixed-limit runs need little table.
   EngineOptions& o = live_options;
-  if (limits.depth_limit <= 7) o.Hash = 1;
-  else if (limits.depth_limit <= 12) o.Hash = 1 << (limits.depth_limit - 7);
-  if (limits.node_limit) {
+  if (go_limits.depth_limit <= 7) o.Hash = 1;
+  else if (go_limits.depth_limit <= 12) o.Hash = 1 << (go_limits.depth_limit - 7);
+  if (go_limits.node_limit) {
     static constexpr uint64_t kSteps[6] = {32000, 64000, 128000, 256000, 512000, 1024000};
     o.Hash = 64;
     for (int k = 0; k < 6; ++k)
-      if (limits.node_limit <= kSteps[k]) {
+      if (go_limits.node_limit <= kSteps[k]) {
         o.Hash = 1 << k;
         break;
       }
   }
-  if (!search::ttAllocate(o.Hash)) o.Hash = search::hashMb;
+  if (!search::ttAllocate(o.Hash)) o.Hash = static_cast<int32_t>(search::ttSizeMb());
   if (o.Log) setLogOption(true, false);
   saved_options = live_options;
   if (!o.ConfigFilePath.empty()) load_config();
@@ -246,10 +223,10 @@ int runEngine(int argc, char** argv) {
   eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
   platform::outputFormat("Hello from %s\n", platform::kEngineName);
   live_options.rebuild = 0;
-  if (eval_mode != 0 && o.NN_file.size() > 4) {
+  if (eval::eval_mode != 0 && o.NN_file.size() > 4) {
     if (!loadNetworkOption(true)) return 1;
   } else {
-    eval_mode = 0;
+    eval::eval_mode = 0;
     platform::output_line("using hand-crafted evaluation");
   }
 
@@ -257,19 +234,20 @@ int runEngine(int argc, char** argv) {
   switch (settings.runMode) {
     case kLoop:
       search::setStartPosition();
-      calibrate();
+      search::calibrateSpeed();
       search::setStartPosition();
       if (!platform::uci_mode) platform::output_line(boardDiagram(search::gamePosition()));
       live_options.evalNoise = 1;
-      quit_requested = 0;
+      search::quit_requested = 0;
       command_loop();
       break;
     case kEpdTest:
-      tools::run_epd_test(settings.inputFile, settings.outputFile, poll_command);
+      tools::run_epd_test(settings.inputFile, settings.outputFile, go_limits, settingsForSearch(), poll_command);
       break;
     case kBench:
     case kPBench:
-      tools::run_bench(settings.runMode == kBench ? 20 : 10, settings.runMode == kPBench, poll_command);
+      tools::run_bench(settings.runMode == kBench ? 20 : 10, settings.runMode == kPBench, go_limits,
+                       settingsForSearch(), poll_command);
       break;
     case kBench2:
     case kMakeConfig:

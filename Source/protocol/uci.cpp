@@ -14,6 +14,8 @@ namespace protocol {
 using namespace board;
 
 search::SearchLimits command_line_limits;
+search::SearchLimits go_limits;
+double noise = 0;
 bool command_echo = true;
 platform::LineReader input;
 
@@ -47,7 +49,7 @@ void handleGo(const std::string& args) {
   std::vector<std::string> words;
   std::istringstream in(args);
   for (std::string w; in >> w;) words.push_back(w);
-  search::SearchLimits& l = limits;
+  search::SearchLimits& l = go_limits;
   // Depth and node limits of an earlier "go" do not carry over.
   l.depth_limit = command_line_limits.depth_limit;
   l.node_limit = command_line_limits.node_limit;
@@ -66,14 +68,14 @@ void handleGo(const std::string& args) {
   }
   if (keywordValue(words, "depth", v)) {
     l.level_moves = 1;
-    l.level_time = 10000000.0f;
+    l.level_time = search::kUnlimitedTime;
     l.depth_limit = static_cast<int>(std::clamp<long long>(v, 0, search::kMaxDepth));
   }
   if (keywordValue(words, "nodes", v)) {
     const long long n = std::clamp<long long>(v, 0, 1000000000000000LL);
     const long long r = rand() % 80;
     l.level_moves = 1;
-    l.level_time = 10000000.0f;
+    l.level_time = search::kUnlimitedTime;
     l.node_limit = static_cast<uint64_t>(std::max(0LL, n + (n * (40 - r)) / 1000));
   }
   if (keywordValue(words, "movetime", v)) {
@@ -83,7 +85,7 @@ void handleGo(const std::string& args) {
   }
   const bool infinite = hasWord(words, "infinite");
   if (infinite) {
-    l.level_time = 10000000.0f;
+    l.level_time = search::kUnlimitedTime;
     l.increment = 0;
     l.node_limit = 0;
     l.depth_limit = search::kMaxDepth;
@@ -91,7 +93,7 @@ void handleGo(const std::string& args) {
   }
   const bool ponder = hasWord(words, "ponder");
   holdBestMove = ponder || infinite;
-  search_state = ponder ? kGoPonderReceived : kGoReceived;
+  search::search_state = ponder ? search::kGoPonderReceived : search::kGoReceived;
 }
 
 void printConsoleSummary() {
@@ -165,61 +167,62 @@ void handlePosition(const std::string& args) {
 
 void handleUciNewGame() {
   stopAndWait();
-  limits.level_moves = 0;
-  limits.level_time = 60;
-  limits.increment = 0;
-  limits.time_left[0] = limits.time_left[1] = 60;
+  go_limits.level_moves = 0;
+  go_limits.level_time = 60;
+  go_limits.increment = 0;
+  go_limits.time_left[0] = go_limits.time_left[1] = 60;
   UndoHistory& h = search::game->history;
   h.undoCount = 0;
   h.ply = 1;
   h.lastMove = kNoMove;
   h.undoStack[0].move = kNoMove;
-  if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
-  search::ttAge = 0;
+  search::ttClear();
+  search::ttResetAge();
 }
 
 }  // namespace
 
-bool toolRunning() { return (search_state.load(std::memory_order_acquire) & ~kFinishedFlag) == kToolSearch; }
+bool toolRunning() { return (search::search_state.load(std::memory_order_acquire) & ~search::kFinishedFlag) == search::kToolSearch; }
 
 void stopAndWait() {
   // A tool's loop waits for its own search and resets the state itself.
   if (toolRunning()) {
-    stop_requested = 1;
+    search::stop_requested = 1;
     return;
   }
-  const uint8_t state = search_state.load(std::memory_order_acquire);
+  const uint8_t state = search::search_state.load(std::memory_order_acquire);
   // A search that ended by itself before this command was read still owes
   // its answer (one held for "stop" or "ponderhit" does not: it is interrupted).
-  if ((state & kFinishedFlag) && !holdBestMove) {
+  if ((state & search::kFinishedFlag) && !holdBestMove) {
     reportFinishedSearch();
     return;
   }
   holdBestMove = false;
-  if (state == kIdle) return;
-  stop_requested = 1;
-  if (state != kGoReceived && state != kGoPonderReceived) search::waitForSearchEnd();
-  stop_requested = 0;
-  search_state = kIdle;
+  if (state == search::kIdle) return;
+  search::stop_requested = 1;
+  if (state != search::kGoReceived && state != search::kGoPonderReceived) search::waitForSearchEnd();
+  search::stop_requested = 0;
+  search::search_state = search::kIdle;
 }
 
 void startRequestedSearch() {
-  const uint8_t state = search_state.load();
-  search::prepareSearch();
+  const uint8_t state = search::search_state.load();
+  rebuildEvalParamsIfMarked();
+  search::prepareSearch(go_limits, settingsForSearch());
   search::control.book_move = 0;
   if (search::gamePosition().rule50 > 100) {
     // Drawn by the fifty-move rule already: answer at once.
     search::control.best_line[1] = 0;
-    search_state = static_cast<uint8_t>((state == kGoReceived ? kSearching : kPondering) | kFinishedFlag);
+    search::search_state = static_cast<uint8_t>((state == search::kGoReceived ? search::kSearching : search::kPondering) | search::kFinishedFlag);
     return;
   }
-  if (search::startSearchThread(state == kGoReceived ? kSearching : kPondering) != 0) std::exit(-1);
+  if (search::startSearchThread(state == search::kGoReceived ? search::kSearching : search::kPondering) != 0) std::exit(-1);
 }
 
 void reportFinishedSearch() {
   reportBestMove();
-  stop_requested = 0;
-  search_state = kIdle;
+  search::stop_requested = 0;
+  search::search_state = search::kIdle;
 }
 
 void handleUciCommand(const std::string& command) {
@@ -253,18 +256,18 @@ void handleUciCommand(const std::string& command) {
   } else if (word == "go") {
     handleGo(args);
   } else if (word == "_show") {
-    search::printSelectivity();
+    search::printSelectivity(searchSettings());
   } else if (word == "ponderhit") {
-    if (search_state.load() == kPondering) search::startClockAtPonderhit();
-    uint8_t expected = kPondering;
-    search_state.compare_exchange_strong(expected, kSearching);
+    if (search::search_state.load() == search::kPondering) search::startClockAtPonderhit();
+    uint8_t expected = search::kPondering;
+    search::search_state.compare_exchange_strong(expected, search::kSearching);
     holdBestMove = false;
   } else if (word == "stop") {
     holdBestMove = false;
-    if (search_state.load() != kIdle) stop_requested = 1;
+    if (search::search_state.load() != search::kIdle) search::stop_requested = 1;
   } else if (word == "quit") {
     stopAndWait();
-    quit_requested = 1;
+    search::quit_requested = 1;
   }
 }
 
@@ -297,16 +300,16 @@ bool executeNextLine() {
 
 // A finished search whose answer is not held waits to be reported.
 bool reportPending() {
-  return (search_state.load(std::memory_order_acquire) & kFinishedFlag) && !holdBestMove;
+  return (search::search_state.load(std::memory_order_acquire) & search::kFinishedFlag) && !holdBestMove;
 }
 
 // Input is read while idle, while a finished search holds its answer, and
 // during a search past its first 15 ms unless it is stopping; a search that
 // is stopping or has finished is reported before the next command runs.
 bool mayReadInput(uint8_t state, float elapsed) {
-  if (state == kIdle) return true;
-  if (state & kFinishedFlag) return holdBestMove;
-  return elapsed > kFollowSearchSeconds && !stop_requested.load();
+  if (state == search::kIdle) return true;
+  if (state & search::kFinishedFlag) return holdBestMove;
+  return elapsed > kFollowSearchSeconds && !search::stop_requested.load();
 }
 
 }  // namespace
@@ -317,9 +320,9 @@ void poll_command() {
 }
 
 void command_loop() {
-  while (!quit_requested) {
+  while (!search::quit_requested) {
     const float elapsed = search::updateElapsed();
-    const uint8_t state = search_state.load(std::memory_order_acquire);
+    const uint8_t state = search::search_state.load(std::memory_order_acquire);
     if (mayReadInput(state, elapsed)) {
       readWaitingInput();
       // The search may have ended while the line was being read: its answer comes first.
@@ -329,15 +332,15 @@ void command_loop() {
       // Following the search: give its threads the processor between checks.
       platform::yield();
     }
-    if (quit_requested) break;
+    if (search::quit_requested) break;
     search::checkTime();
-    const uint8_t now = search_state.load();
-    if (now == kGoReceived || now == kGoPonderReceived) startRequestedSearch();
-    if ((search_state.load(std::memory_order_acquire) & kFinishedFlag) && !holdBestMove) reportFinishedSearch();
+    const uint8_t now = search::search_state.load();
+    if (now == search::kGoReceived || now == search::kGoPonderReceived) startRequestedSearch();
+    if ((search::search_state.load(std::memory_order_acquire) & search::kFinishedFlag) && !holdBestMove) reportFinishedSearch();
     if (input.endOfInput && input.lines.empty()) {
       // End of input acts as "quit" once the queued commands are done.
       stopAndWait();
-      quit_requested = 1;
+      search::quit_requested = 1;
     }
   }
 }

@@ -18,7 +18,15 @@ namespace {
 
 constexpr int kMaxLineMoves = 66;
 // Scores beyond this are mates (tablebase wins lie below it).
-constexpr int kMateBand = 9899;
+constexpr int kMateBand = kMateShownAbove;
+// With a strength limit, depth-1 moves get the full window (a weak engine
+// must not see through null windows what it could not see otherwise).
+constexpr double kFullWindowBelowNps = 1000;
+// Order scores of the root moves behind the searched ones.
+constexpr int kSearchedOrder = -11000, kUnsearchedOrder = -11500;
+// The root reduction of late quiet moves: how far below the last score a
+// move must stand.
+constexpr int kRootReductionMargin = 50;
 
 bool stopped() { return stop_requested.load(std::memory_order_relaxed) != 0; }
 
@@ -32,7 +40,7 @@ void scoreRootMoves(SearchThread& t) {
       if (staticExchange(pos, pos.sideToMove, moveFrom(e.move), moveTo(e.move)) < -50)
         e.score = static_cast<int16_t>(victim + 4);
       else
-        e.score = static_cast<int16_t>(mvvScore[victim] - typeOf(e.piece));
+        e.score = static_cast<int16_t>(kMvvScore[victim] - typeOf(e.piece));
     } else {
       const int to = moveTo(e.move);
       e.score = static_cast<int16_t>((t.historyTable[0][e.piece][to] / 256 + t.historyTable[0][e.piece][to] / 256) / 2);
@@ -74,7 +82,7 @@ Move findMatingMove(Position& pos) {
 // searched (for a mate score, than the mate) is extended from the table with
 // legal moves that lead to no repetition or draw; a missing entry ends it.
 void extendLineFromTable(SearchThread& t, Move* line, int depth, int score) {
-  if (!ttEnabled) return;
+  if (!ttIsEnabled()) return;
   const int mateScore = std::abs(score);
   const int wanted = std::min(kMaxLineMoves, mateScore > kMateBand ? std::max(depth, kMateValue - mateScore - 1) : depth);
   Position& pos = t.position;
@@ -104,8 +112,8 @@ void extendLineFromTable(SearchThread& t, Move* line, int depth, int score) {
 
 std::string scoreText(int score) {
   char buffer[32];
-  if (score > 9899) snprintf(buffer, sizeof buffer, "mate %d", (kMateValue - score) / 2);
-  else if (score < -9900) snprintf(buffer, sizeof buffer, "mate -%d", (kMateValue + score) / 2);
+  if (score > kMateShownAbove) snprintf(buffer, sizeof buffer, "mate %d", (kMateValue - score) / 2);
+  else if (score < kMatedShownBelow) snprintf(buffer, sizeof buffer, "mate -%d", (kMateValue + score) / 2);
   else snprintf(buffer, sizeof buffer, "cp %d", score);
   return buffer;
 }
@@ -170,9 +178,10 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
   const float elapsed = control.elapsed.load(std::memory_order_relaxed);
   const int full = depth > 6 ? ttHashfull() : 0;
   const int tb = control.root_tb_result.load();
-  if (tb == 4 && score <= 9898) score = 9800;
-  if (tb == 0 && score >= -9899) score = -9800;
-  if (tb == 2) score = 0;
+  // A tablebase root shows its result unless the search found the mate.
+  if (tb == kTbRootWin && score < kMateShownAbove) score = kTbWinScore;
+  if (tb == kTbRootLoss && score > kMatedShownBelow) score = kTbLossAtRoot;
+  if (tb == kTbRootDraw) score = 0;
   std::string text;
   if (platform::uci_mode) {
     char prefix[32] = "";
@@ -199,7 +208,8 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
 }
 
 void reportFinalInfo(int lineNumber, int depth, int score, const Move* line) {
-  if ((!stopped() && noise > control.elapsed.load()) || noise >= 9999 || depth == 0 || line[1] == 0) return;
+  const double noise = control.settings.noise;
+  if ((!stopped() && noise > control.elapsed.load()) || noise >= kNoOutput || depth == 0 || line[1] == 0) return;
   if (threads[0]) reportSearchInfo(*threads[0], lineNumber, depth, score, line);
 }
 
@@ -216,8 +226,6 @@ void rootSearch(SearchThread& t) {
   const bool main = t.threadIndex == 0;
   resetThreadTables(t);
   StackEntry& root = t.stack[1];
-  root.alpha = -kInfinity;
-  root.beta = kInfinity;
   root.checker = kNoSquare;
   root.movesSearched = 0;
   root.tbResult = -1;
@@ -237,13 +245,13 @@ void rootSearch(SearchThread& t) {
 
   Move quietLine[kStackSize] = {};
   if (main) {
-    applySelectivity();
+    applySelectivity(control.settings);
     if (!inCheck) {
       t.pv[1][1] = t.pv[1][2] = 0;  // no line left over from an earlier search
       quiesce(t, 1, 0, -kInfinity, kInfinity, 0);
       for (int i = 1; i < kStackSize && t.pv[1][i]; ++i) quietLine[i] = t.pv[1][i];
     }
-    control.root_tb_result = -1;
+    control.root_tb_result = kTbRootNone;
   }
 
   MoveEntry list[kMaxMoves];
@@ -252,7 +260,7 @@ void rootSearch(SearchThread& t) {
   for (MoveEntry* e = list; e != end; ++e)
     if (isLegal(pos, us, e->move)) t.rootMoves[t.rootMoveCount++] = *e;
   if (t.rootMoveCount == 0) {
-    t.threadBestScore = inCheck ? -9999 : 0;
+    t.threadBestScore = inCheck ? kMatedAtRoot : 0;
     t.threadCompletedDepth = 1;
     if (main) {
       control.best_score = t.threadBestScore.load();
@@ -274,7 +282,7 @@ void rootSearch(SearchThread& t) {
     control.best_line[2] = 0;
   }
 
-  if (limits.depth_limit == 0 && main) {
+  if (control.limits.depth_limit == 0 && main) {
     // The quiescence line, or the best-ordered legal move when it has none
     // (in check, or nothing worth capturing), so the answer is always legal.
     if (!quietLine[1]) {
@@ -287,20 +295,20 @@ void rootSearch(SearchThread& t) {
     stop_requested = 1;
     return;
   }
-  if (!main && control.root_tb_result.load() != -1) return;
+  if (!main && control.root_tb_result.load() != kTbRootNone) return;
 
   t.threadCompletedDepth = 0;
   for (int d = 1;; ++d) {
     if (d + t.history.undoCount > 883 || d + 1 > 68) break;
     int depth = d;
-    if (!main && d > 5 && d < limits.depth_limit && control.multi_pv == 1) {
+    if (!main && d > 5 && d < control.limits.depth_limit && control.multi_pv == 1) {
       const int n = threadCount, k = (n + 14) / 4;
       int busy = 0;
       for (SearchThread* other : threads)
         if (other && other->threadIterationDepth.load(std::memory_order_relaxed) >= d) ++busy;
       if (busy >= k) ++depth;
       if (busy >= 3 * k) ++depth;
-      depth = std::min(std::max(depth, control.iteration_depth.load()), limits.depth_limit);
+      depth = std::min(std::max(depth, control.iteration_depth.load()), control.limits.depth_limit);
       for (int i = 1; i < t.rootMoveCount; ++i) {
         t.seed = t.seed * 1357 + 1234567;
         t.rootMoves[i].score = static_cast<int16_t>(t.rootMoves[i].score - (t.seed & 15));
@@ -312,7 +320,7 @@ void rootSearch(SearchThread& t) {
 
     for (int line = 0; line < control.multi_pv && line < t.rootMoveCount; ++line) {
       const int V = t.threadBestScore.load();
-      t.failState = 0;
+      t.failState = kNotFailing;
       int delta = std::abs(V) / 16 + 25;
       int alpha, beta;
       if (depth >= 6) {
@@ -339,20 +347,20 @@ void rootSearch(SearchThread& t) {
           const Move m = e.move;
           const int moveClass = moveClassOf(pos, m);
           root.moveClass = static_cast<uint16_t>(moveClass);
-          e.score = static_cast<int16_t>(-11000 - searched);
+          e.score = static_cast<int16_t>(kSearchedOrder - searched);
           const float elapsed = control.elapsed.load(std::memory_order_relaxed);
-          if (main && line == 0 && platform::uci_mode && elapsed > 3.5f && elapsed > noise) progressLines(t, searched, m);
+          if (main && line == 0 && platform::uci_mode && elapsed > 3.5f && elapsed > control.settings.noise) progressLines(t, searched, m);
           int reduction = 0;
           if (main && line == 0 && depth >= 6 && searched >= 5 && !inCheck && moveClass == 0) {
             int previous = control.score_history[depth - 1];
-            int bar = previous < -9749 ? -9800 : previous - 50;
+            int bar = previous < kLossBand + kRootReductionMargin ? kTbLossAtRoot : previous - kRootReductionMargin;
             if (bar < best && pos.pieceMaterial[us] > 0 && (pos.materialSignature[us] & 15)) reduction = 1;
           }
           root.currentMove = m;
           root.currentPiece = e.piece;
           ttPrefetch(makeMove(pos, m));
           int score;
-          if (searched == 0 || (depth <= 1 && limits.target_nps > 1000)) {
+          if (searched == 0 || (depth <= 1 && control.settings.target_nps > kFullWindowBelowNps)) {
             score = -search(t, 2, depth - 1, -beta, -alpha, 0);
             e.score = static_cast<int16_t>(std::clamp(score, -32000, 32000));
           } else {
@@ -383,25 +391,25 @@ void rootSearch(SearchThread& t) {
               std::copy(t.threadLine, t.threadLine + kStackSize, control.best_line);
               control.score_history[depth] = score;
               const float el = control.elapsed.load(std::memory_order_relaxed);
-              if (depth > 1 && control.multi_pv == 1 && (stopped() || el >= noise) && noise < 9999)
+              if (depth > 1 && control.multi_pv == 1 && (stopped() || el >= control.settings.noise) && control.settings.noise < kNoOutput)
                 reportSearchInfo(t, 0, depth, score, control.best_line);
             }
             best = score;
           }
           if (best > alpha) {
             if (best >= beta) {
-              t.failState = 2;
+              t.failState = kFailingHigh;
               break;
             }
-            t.failState = 0;
+            t.failState = kNotFailing;
           } else {
-            t.failState = 1;
+            t.failState = kFailingLow;
           }
         }
         // Searched moves by their new scores, unsearched ones behind them.
         for (int i = line; i < line + searched; ++i) selectRootMove(t, i);
         for (int i = line + searched, k = 0; i < t.rootMoveCount; ++i, ++k)
-          t.rootMoves[i].score = static_cast<int16_t>(-11500 - k);
+          t.rootMoves[i].score = static_cast<int16_t>(kUnsearchedOrder - k);
         if (stopped()) break;
         if (best > alpha && best < beta) break;
         if (best <= alpha) alpha -= delta;
@@ -409,7 +417,8 @@ void rootSearch(SearchThread& t) {
         delta *= 2;
       }
       if (stopped()) break;
-      if (main && control.multi_pv > 1 && (stopped() || control.elapsed.load() >= noise) && noise < 9999 &&
+      if (main && control.multi_pv > 1 && (stopped() || control.elapsed.load() >= control.settings.noise) &&
+          control.settings.noise < kNoOutput &&
           t.threadLine[1])
         reportSearchInfo(t, line + 1, depth, t.threadBestScore, t.threadLine);
     }
@@ -422,7 +431,9 @@ void rootSearch(SearchThread& t) {
       control.last_iteration_depth = depth;
     }
     const int score = t.threadBestScore.load();
-    if (stopped() || score >= 9999 - depth || score < depth - 9999 || depth >= limits.depth_limit) break;
+    // A mate within the depth searched is final.
+    const bool mateFound = score >= kMateValue - 1 - depth || score < depth + 1 - kMateValue;
+    if (stopped() || mateFound || depth >= control.limits.depth_limit) break;
   }
   if (main) stop_requested = 1;
 }

@@ -9,6 +9,8 @@
 
 namespace search {
 
+SearchThread* game = nullptr;
+
 using namespace board;
 
 bool createGameRecord() {

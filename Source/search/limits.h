@@ -1,9 +1,29 @@
-// Limits of one search, written by the command line, "go" and the console.
+// What one search is given: its limits (the clock, depth, nodes), the
+// settings it takes from the options, and the search-wide constants of plies
+// and scores.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace search {
+
+constexpr int kMaxDepth = 66;
+constexpr int kStackSize = 70;  // plies 0..69; the root is ply 1
+
+// Scores, from the side to move's point of view.
+constexpr int kInfinity = 10001;
+constexpr int kMateValue = 10000;       // mated at ply p scores p - kMateValue
+constexpr int kMatedAtRoot = 1 - kMateValue;
+constexpr int kTbWinScore = 9800;       // a tablebase win at ply p scores kTbWinScore - ply
+constexpr int kTbLossAtRoot = -9800;    // a tablebase loss at ply p scores p - 9801
+constexpr int kWinBand = 9798;          // above: a mate or a tablebase win
+constexpr int kLossBand = -9799;        // below: mated or a tablebase loss
+constexpr int kMateShownAbove = 9899;   // reported as "mate" beyond these
+constexpr int kMatedShownBelow = -9900;
+
+// Node types: the window a node is searched with and what it is expected to do.
+enum NodeType : int { kAllNode = -1, kPvNode = 0, kCutNode = 1 };
 
 struct SearchLimits {
   uint64_t node_limit = 0;   // 0 = none
@@ -13,9 +33,28 @@ struct SearchLimits {
   float increment = 0.0f;    // seconds, side to move
   float time_left[2] = {5.0f, 5.0f};
   int moves_to_go = 0;
-  double target_nps = 0;     // strength throttle, 0 = off
 };
 
-constexpr int kMaxDepth = 66;
+constexpr float kUnlimitedTime = 10000000.0f;  // a level_time that never runs out
+constexpr double kNoOutput = 9999;             // a noise that keeps every search silent
+
+// Pruning settings, in the option order: (unused), SEP_depth, SEP_step,
+// NMP_depth, FP_depth, FP_step, LMP_depth, LMP_step, LMR_depth.
+enum PersonalityIndex { kSEP_depth = 1, kSEP_step, kNMP_depth, kFP_depth, kFP_step, kLMP_depth, kLMP_step, kLMR_depth };
+using PruningSettings = std::array<int16_t, 9>;
+
+// The options a search reads, handed over by whoever starts it.
+struct SearchSettings {
+  int move_overhead_ms = 50;
+  bool ponder = true;
+  int multi_pv = 1;
+  int contempt = 0;
+  bool eval_noise = false;  // the network may add its jitter (play, not tools)
+  int elo = 3300;           // UCI_Elo in force; below 2400 the target time shrinks
+  double target_nps = 0;    // strength throttle rate (0: none)
+  double noise = 0;         // seconds before search output starts; kNoOutput = never
+  int selectivity = 100;
+  PruningSettings personality = {0, 3, 75, 3, 3, 125, 6, 3, 3};
+};
 
 }  // namespace search

@@ -12,8 +12,6 @@ namespace search {
 
 using namespace board;
 
-bool nnNoise = false;
-
 namespace {
 
 // Thread 0 reads the clock itself once per this many nodes (under a millisecond).
@@ -61,7 +59,7 @@ bool sepPrune(SearchThread& t, int ply, int depth, int eval, int beta) {
   const Position& pos = t.position;
   const int us = pos.sideToMove, them = us ^ 1;
   int threat = t.stack[ply].threat[us];
-  if (eval_mode != 0) {
+  if (eval::eval_mode != eval::kHandCrafted) {
     // The network leaves no threat record; estimate the largest one here.
     const Bitboard advanced = them == kWhite ? 0x00FFFF0000000000ull : 0x0000000000FFFF00ull;
     Bitboard runners = pos.pieces[them][kPawn] & advanced;
@@ -94,7 +92,7 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
     const int moveClass = moveClassOf(pos, m);
     s.moveClass = static_cast<uint16_t>(moveClass);
     int R = 0;
-    if (best >= -9799) {
+    if (best >= kLossBand) {  // no pruning while every move so far loses
       if (pruningAllowed && !(depth > 1 && moveClass != 0)) {
         if (moveClass == 0 && s.movesSearched >= sel.LMP_count[std::min(depth, 11)] + e->score / 4 &&
             !createsThreat(pos, m))
@@ -113,7 +111,6 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
         if (d - R < 1) R = d - 1;
       }
     }
-    s.reduction = static_cast<uint8_t>(R);
     s.currentMove = m;
     s.currentPiece = e->piece;
     ttPrefetch(makeMove(pos, m));
@@ -159,7 +156,7 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
 bool failsExchange(const Position& pos, Move m) {
   const int from = moveFrom(m), to = moveTo(m);
   const int mover = typeOf(pos.board[from]);
-  if (exchangeRank[mover] <= exchangeRank[typeOf(pos.board[to])]) return false;
+  if (kExchangeRank[mover] <= kExchangeRank[typeOf(pos.board[to])]) return false;
   if (mover == kPawn && to == pos.epSquare) return false;
   return staticExchange(pos, pos.sideToMove, from, to) < -70;
 }
@@ -178,19 +175,19 @@ int moveClassOf(const Position& pos, Move m) {
   const int from = moveFrom(m), to = moveTo(m);
   const int type = typeOf(pos.board[from]);
   int c = 0;
-  if (pos.board[to] || (type == kPawn && to == pos.epSquare)) c |= 0x01;
-  if (givesCheck(pos, m)) c |= 0x02;
+  if (pos.board[to] || (type == kPawn && to == pos.epSquare)) c |= kClassCapture;
+  if (givesCheck(pos, m)) c |= kClassCheck;
   if (type != kPawn) return c;
   const int us = pos.sideToMove;
   const int relRank = us == kWhite ? rankOf(to) : 7 - rankOf(to);
-  if (relRank == 7) return c | ((m & kPromoQueen) || !isPromotion(m) ? 0x30 : 0x20);
-  if (relRank == 6) return c | 0x28;
+  if (relRank == 7) return c | kClassPawnRush | ((m & kPromoQueen) || !isPromotion(m) ? kClassQueening : 0);
+  if (relRank == 6) return c | kClassPawnRush | kClassSeventh;
   if (relRank == 5) {
     // A passed pawn reaching its sixth rank with the way ahead open.
     const int ahead = to + kForward[us];
     const Bitboard front = bit(ahead) | bit(ahead + kForward[us]);
     const Bitboard files = front | ((front & ~0x0101010101010101ull) >> 1) | ((front & ~0x8080808080808080ull) << 1);
-    if (!pos.board[ahead] && !(files & pos.pieces[us ^ 1][kPawn])) c |= 0x20;
+    if (!pos.board[ahead] && !(files & pos.pieces[us ^ 1][kPawn])) c |= kClassPawnRush;
   }
   return c;
 }
@@ -198,8 +195,7 @@ int moveClassOf(const Position& pos, Move m) {
 int staticEvaluation(SearchThread& t, int ply, bool inCheck) {
   const Position& pos = t.position;
   StackEntry& s = t.stack[ply];
-  int eval = eval_mode != 0 ? eval::nn_evaluate(pos, t.evalState, inCheck, nnNoise)
-                            : eval::evaluate(pos, t.evalState, ply, inCheck, 0, s.threat);
+  int eval = eval::evaluatePosition(pos, t.evalState, ply, inCheck, control.nn_noise, s.threat);
   return eval * (128 - pos.rule50) / 128;
 }
 
@@ -221,15 +217,11 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
   if (alpha >= beta) return alpha;
 
   StackEntry& s = t.stack[ply];
-  s.alpha = static_cast<int16_t>(alpha);
-  s.beta = static_cast<int16_t>(beta);
-  s.nodeType = static_cast<int16_t>(nodeType);
   s.threat[0] = s.threat[1] = 0;
   s.tbResult = -1;
   s.movesSearched = 0;
   s.iidActive = s.reSearching = 0;
   s.moveClass = 0;
-  s.reduction = 0;
   s.ttMove = 0;
   t.pv[ply][ply] = t.pv[ply][ply + 1] = 0;
   if (nodeType >= -1 && nodeType <= 1) ++t.nodeTypeCount[nodeType + 1];
@@ -252,13 +244,13 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
     const int captured = t.history.undoCount > 0 ? t.history.undoStack[t.history.undoCount - 1].capturedType : 0;
     if (captured >= kKnight && captured <= kQueen) extension = 1;
   }
-  if (!extension && depth < 3 && (parent.moveClass & 0x20)) extension = 1;
+  if (!extension && depth < 3 && (parent.moveClass & kClassPawnRush)) extension = 1;
   depth += extension;
   s.depth = static_cast<int16_t>(depth);
 
   int ttDepth = 0;
   bool ttLow = false, ttHigh = false;
-  if (depth >= 0 && ttEnabled) {
+  if (depth >= 0 && ttIsEnabled()) {
     ++t.ttProbes;
     HashProbe h;
     if (ttProbe(pos, h)) {
@@ -266,8 +258,8 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
       s.ttMove = h.move;
       ttDepth = h.depth;
       int v = h.score;
-      if (v < -9799) v += ply;
-      else if (v > 9798) v -= ply;
+      if (v < kLossBand) v += ply;
+      else if (v > kWinBand) v -= ply;
       ttLow = v <= alpha && h.bound != kBoundLower;
       ttHigh = v >= beta && h.bound != kBoundUpper;
       if (depth <= ttDepth && nodeType != 0 && pos.rule50 + ttDepth < 100) {
@@ -284,7 +276,7 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
 
   int iidDepth;
   const int d11 = std::min(depth, 11);
-  if (depth <= sel.FP_depth && eval <= alpha - sel.FP_margin[d11] && !ttHigh && alpha <= 9798) {
+  if (depth <= sel.FP_depth && eval <= alpha - sel.FP_margin[d11] && !ttHigh && alpha <= kWinBand) {
     if (nodeType != 0) return quiesce(t, ply, depth, alpha, beta, nodeType);
     iidDepth = depth - 3;
   } else if (eval >= beta + sel.BP_margin) {
@@ -292,7 +284,7 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
       iidDepth = depth - 3;
     } else {
       const bool hasPawn = (pos.materialSignature[us] & 15) != 0;
-      if (!parent.reSearching && !ttLow && pos.pieceMaterial[us] > 0 && hasPawn && beta > -9800) {
+      if (!parent.reSearching && !ttLow && pos.pieceMaterial[us] > 0 && hasPawn && beta > kTbLossAtRoot) {
         if (depth <= sel.SEP_depth && sepPrune(t, ply, depth, eval, beta)) return beta;
         const bool nullBefore = parent.currentMove == 0 || (ply >= 3 && t.stack[ply - 2].currentMove == 0);
         if (depth >= sel.NMP_depth && !nullBefore) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "board/attacks.h"
+#include "search/picker.h"
 #include "search/search.h"
 
 namespace search {
@@ -11,8 +12,13 @@ namespace search {
 using namespace board;
 
 std::array<int32_t, kStackSize> historyWeight;
-const std::array<int16_t, 8> mvvScore = {210, 220, 230, 230, 240, 250, 0, 0};
-const std::array<int16_t, 8> exchangeRank = {0, 1, 3, 3, 5, 10, 99, 0};
+const std::array<int16_t, 8> kMvvScore = {210, 220, 230, 230, 240, 250, 0, 0};
+const std::array<int16_t, 8> kExchangeRank = {0, 1, 3, 3, 5, 10, 99, 0};
+
+void initSearchTables() {
+  historyWeight[0] = 0;
+  for (int d = 1; d < kStackSize; ++d) historyWeight[d] = static_cast<int32_t>(std::lround(16.0 * std::pow(d, 0.65)));
+}
 
 namespace {
 
@@ -34,11 +40,11 @@ void scoreCaptures(SearchThread& t, MoveEntry* begin, MoveEntry* end, bool withE
   for (MoveEntry* e = begin; e < end; ++e) {
     const int victim = typeOf(e->captured), mover = typeOf(e->piece);
     if (!withExchange) {
-      e->score = static_cast<int16_t>(mvvScore[victim] - mover);
+      e->score = static_cast<int16_t>(kMvvScore[victim] - mover);
       continue;
     }
     const int v = staticExchange(pos, pos.sideToMove, moveFrom(e->move), moveTo(e->move));
-    e->score = static_cast<int16_t>(v < -49 ? victim + 4 : mvvScore[victim] - mover - (v < 50 ? 6 : 0));
+    e->score = static_cast<int16_t>(v < -49 ? victim + 4 : kMvvScore[victim] - mover - (v < 50 ? 6 : 0));
     if (e->move & (kPromoKnight | kPromoBishop | kPromoRook)) e->score = 15;
   }
 }

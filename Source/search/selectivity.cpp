@@ -6,17 +6,22 @@
 
 #include "platform/platform.h"
 #include "platform/output.h"
+#include "board/attacks.h"
 #include "search/search.h"
 
 namespace search {
 
+using namespace board;
+
 Selectivity sel;
 bool limit_active = false;
+double calibration_nps = 0;
+float max_elo = 0;
 
-void applySelectivity() {
-  const auto& o = live_options.personality;
+void applySelectivity(const SearchSettings& settings) {
+  const auto& o = settings.personality;
   sel.BP_margin = 15;
-  limit_active = calibration_nps - 20 > limits.target_nps;
+  limit_active = calibration_nps - 20 > settings.target_nps;
   // The margin tables cover depths 0..11.
   sel.FP_depth = std::clamp<int>(o[kFP_depth], 0, 11);
   sel.SEP_depth = std::clamp<int>(o[kSEP_depth], 0, 11);
@@ -28,7 +33,7 @@ void applySelectivity() {
     sel.SEP_margin[d] = static_cast<int16_t>(o[kSEP_step] * d);
     sel.LMP_count[d] = static_cast<int16_t>(o[kLMP_step] * d);
   }
-  const int s = live_options.Selectivity, s2 = std::min(s, 200);
+  const int s = settings.selectivity, s2 = std::min(s, 200);
   if (s < 100) sel.BP_margin = (100 - s2) / 2 + 15;
   if (s == 0) {
     sel.LMR_depth = 100;
@@ -53,8 +58,8 @@ void applySelectivity() {
   }
 }
 
-void printSelectivity() {
-  applySelectivity();
+void printSelectivity(const SearchSettings& settings) {
+  applySelectivity(settings);
   std::string out;
   char buf[64];
   auto add = [&](const char* format, int v) {
@@ -88,33 +93,48 @@ void printSelectivity() {
   platform::output_line(out);
 }
 
-void strengthFromElo() {
-  if (live_options.UCI_LimitStrength && live_options.UCI_Elo > 0) {
-    double lo = 10, hi = 10000000, x = lo;
-    for (int i = 0; i < 200; ++i) {
-      x = (lo + hi) / 2;
-      const double f = std::log(x) * 150 + 1050;
-      if (std::fabs(f - live_options.UCI_Elo) < 0.5) break;
-      if (f < live_options.UCI_Elo) lo = x;
-      else hi = x;
-    }
-    limits.target_nps = x;
-    if (x > calibration_nps - 30) {
-      live_options.UCI_LimitStrength = false;
-      live_options.UCI_Elo = static_cast<int>(max_elo);
-      limits.target_nps = calibration_nps;
-    }
-  } else {
-    live_options.UCI_Elo = static_cast<int>(max_elo);
-    limits.target_nps = calibration_nps;
+double npsForElo(int elo) {
+  double lo = 10, hi = 10000000, x = lo;
+  for (int i = 0; i < 200; ++i) {
+    x = (lo + hi) / 2;
+    const double f = std::log(x) * 150 + 1050;
+    if (std::fabs(f - elo) < 0.5) break;
+    if (f < elo) lo = x;
+    else hi = x;
   }
+  return x;
+}
+
+void calibrateSpeed() {
+  Position& pos = game->position;
+  const double start = platform::nowSeconds();
+  double seconds = 0;
+  uint64_t nodes = 0;
+  MoveEntry list[kMaxMoves];
+  while ((seconds = platform::nowSeconds() - start) < 0.3) {
+    ++nodes;
+    const bool checked = inCheck(pos, pos.sideToMove);
+    volatile int score = eval::evaluatePosition(pos, game->evalState, 0, checked);
+    (void)score;
+    MoveEntry* end = generateAll(pos, list);
+    int made = 0;
+    for (MoveEntry* e = list; e != end && made < 10; ++e) {
+      if (!isLegal(pos, pos.sideToMove, e->move)) continue;
+      makeMove(pos, e->move);
+      unmakeMove(pos);
+      ++made;
+    }
+  }
+  calibration_nps = nodes * 1.04 / (seconds + 0.001);
+  max_elo = static_cast<float>(std::log(calibration_nps) * 150 + 1050);
+  platform::outputFormat("info string et= %.3f, calibration nps= %0.0f", seconds, calibration_nps);
 }
 
 void throttle(SearchThread& t) {
   while (limit_active && control.iteration_depth.load(std::memory_order_relaxed) >= 2 &&
          !stop_requested.load(std::memory_order_relaxed)) {
     const float elapsed = control.elapsed.load(std::memory_order_relaxed);
-    if (t.nodes.load(std::memory_order_relaxed) / (elapsed + 0.0001) <= limits.target_nps) break;
+    if (t.nodes.load(std::memory_order_relaxed) / (elapsed + 0.0001) <= control.settings.target_nps) break;
     platform::sleepMs(1);
     if (t.threadIndex == 0) checkTime();
     else updateElapsed();

@@ -11,7 +11,14 @@ namespace search {
 
 using namespace board;
 
+int threadCount = 1;
+std::array<std::atomic<SearchThread*>, kMaxThreads> threads{};
+
 namespace {
+
+constexpr uint64_t kNoNodeLimit = uint64_t{1} << 62;
+// A target above this is analysis, where contempt does not apply.
+constexpr float kAnalysisTime = 90000.0f;
 
 void searchSecondary(int index) {
   if (prepareThread(index) != 0) return;
@@ -66,10 +73,9 @@ int prepareThread(int index) {
   for (int p = 0; p < 2; ++p) {
     t.stack[p].listStart = t.stack[p].current = t.stack[p].listEnd = t.moveLists[p].data();
     t.moveLists[p][0].move = kEndOfList;
-    t.stack[p].nodeType = 0;
   }
   std::fill(std::begin(t.threadLine), std::end(t.threadLine), Move{0});
-  t.nodeLimit = limits.node_limit ? limits.node_limit : (uint64_t{1} << 62);
+  t.nodeLimit = control.limits.node_limit ? control.limits.node_limit : kNoNodeLimit;
   t.nodes = 0;
   t.tbHits = 0;
   t.ttProbes = t.ttHits = 0;
@@ -82,7 +88,7 @@ int prepareThread(int index) {
   t.threadCompletedDepth = 0;
   t.selDepth = 0;
   // Contempt applies to timed games only (a target above 90000 s is analysis).
-  t.evalState.contempt = (live_options.Contempt && control.target_time <= 90000.0f) ? live_options.Contempt : 0;
+  t.evalState.contempt = control.target_time <= kAnalysisTime ? control.settings.contempt : 0;
   t.evalState.rootSide = t.position.sideToMove;
   return 0;
 }
@@ -108,8 +114,9 @@ void releaseThreads() {
   for (int i = 0; i < kMaxThreads; ++i) releaseRecord(i);
 }
 
-void runToolSearch(InputPoll pollInput, bool yieldBetweenChecks) {
-  prepareSearch();
+void runToolSearch(const SearchLimits& limits, const SearchSettings& settings, InputPoll pollInput,
+                   bool yieldBetweenChecks) {
+  prepareSearch(limits, settings);
   if (startSearchThread(kToolSearch) != 0) std::exit(-1);
   // The tool loop owns the state until the search reports its end; commands
   // read meanwhile may only ask it to stop.

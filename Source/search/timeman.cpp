@@ -24,6 +24,9 @@ float updateElapsed() {
 
 namespace {
 
+// Below this strength the engine plays a little faster.
+constexpr int kFullTimeElo = 2400;
+
 // Below this many overheads on the clock, a move may cost no more than the
 // increment minus the overhead, so the clock cannot run down further.
 constexpr float kLowClockOverheads = 5;
@@ -39,22 +42,16 @@ float moveDeadline(float clock, float increment) {
 
 }  // namespace
 
-void prepareSearch() {
-  resetClock();
-  game->history.ply = 1;
-  game->threadBestMove = 0;
-  const Position& pos = game->position;
-  control.root_side = pos.sideToMove;
-  nnNoise = live_options.evalNoise && game->history.undoCount > 1;
-  strengthFromElo();
+namespace {
+
+// Resets what the previous search left in the control record.
+void resetSearchFields(const Position& pos) {
   stop_requested = 0;
-  control.best_score = pos.rule50 > 100 ? 0 : -10000;
+  control.best_score = pos.rule50 > kFiftyMovePlies ? 0 : -kMateValue;
   control.completed_depth = 0;
   control.iteration_depth = 0;
   control.best_change_depth = 0;
   control.one_reply = false;
-  control.ponder_enabled = live_options.Ponder;
-  control.multi_pv = std::clamp<int>(live_options.MultiPV, 1, 255);
   for (int i = 0; i < kStackSize; ++i) {
     control.score_history[i] = -kInfinity;
     control.nodes_by_depth[i] = 0;
@@ -62,50 +59,66 @@ void prepareSearch() {
   }
   control.last_iteration_depth = 0;
   control.last_iteration_time = 0;
-  ttNewSearch();
-  control.move_overhead = live_options.MoveOverhead * 0.001f;
-  if (hashMb <= 0) ttEnabled = 0;
-  if (live_options.rebuild) {
-    platform::output_line("info string setting eval params...");
-    eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
-    live_options.rebuild = 0;
-  }
+}
 
-  const int c = pos.sideToMove;
-  const float T = limits.time_left[c];
+// The time the search means to use, from the clock of the side to move.
+float targetTime(SearchLimits& l, int side, int gamePly) {
+  const float T = l.time_left[side];
+  if (l.level_moves == 1) {
+    l.time_left[side] = l.level_time;
+    return l.level_time;
+  }
+  if (l.level_moves == 0) {
+    l.moves_to_go = gamePly > 19 ? 23 : 32 - gamePly / 2;
+  } else if (!platform::uci_mode) {
+    l.moves_to_go = l.level_moves - ((gamePly / 2) % l.level_moves);
+  }
+  l.moves_to_go = std::clamp(l.moves_to_go, 1, 1000);
+  float target = T / (l.moves_to_go + 1);
+  if (control.ponder_enabled && l.moves_to_go > 2) target *= 1.3f;
+  if (control.settings.elo < kFullTimeElo) target *= 0.85f;
+  if (l.increment > 0) target += T / (2 * l.increment + T) * l.increment;
+  target = std::min(target, T * 0.65f - 5 * control.move_overhead);
+  return std::max(target, 0.002f);
+}
+
+void announceTarget(const Position& pos, float clock, int gamePly) {
+  if (control.settings.noise >= kNoOutput) return;
+  if (!platform::uci_mode) {
+    platform::outputFormat("fen %s", positionToFen(pos, false).c_str());
+    platform::outputFormat("Ply= %d, cnt50= %d, Clock= %0.2fs, Target time= %0.2fs", gamePly, pos.rule50, clock,
+                           control.target_time);
+  } else if (platform::logEnabled()) {
+    platform::log_line(("info string fen " + positionToFen(pos, false)).c_str());
+    char line[128];
+    snprintf(line, sizeof line, "info string ply= %d, trg_time= %0.3f sec", gamePly, control.target_time);
+    platform::log_line(line);
+  }
+}
+
+}  // namespace
+
+void prepareSearch(const SearchLimits& limits, const SearchSettings& settings) {
+  resetClock();
+  control.limits = limits;
+  control.settings = settings;
+  game->history.ply = 1;
+  game->threadBestMove = 0;
+  const Position& pos = game->position;
+  const int side = pos.sideToMove;
   const int gamePly = game->history.undoCount;
-  if (limits.level_moves == 1) {
-    control.target_time = limits.level_time;
-    limits.time_left[c] = limits.level_time;
-  } else {
-    if (limits.level_moves == 0) {
-      limits.moves_to_go = gamePly > 19 ? 23 : 32 - gamePly / 2;
-    } else if (!platform::uci_mode) {
-      limits.moves_to_go = limits.level_moves - ((gamePly / 2) % limits.level_moves);
-    }
-    limits.moves_to_go = std::clamp(limits.moves_to_go, 1, 1000);
-    float target = T / (limits.moves_to_go + 1);
-    if (control.ponder_enabled && limits.moves_to_go > 2) target *= 1.3f;
-    if (live_options.UCI_Elo < 2400) target *= 0.85f;
-    if (limits.increment > 0) target += T / (2 * limits.increment + T) * limits.increment;
-    target = std::min(target, T * 0.65f - 5 * control.move_overhead);
-    control.target_time = std::max(target, 0.002f);
-  }
-  control.hard_deadline = limits.level_moves == 1 ? kNoDeadline : moveDeadline(T, limits.increment);
-  if (noise < 9999) {
-    if (platform::uci_mode) {
-      if (platform::logEnabled()) {
-        platform::log_line(("info string fen " + positionToFen(pos, false)).c_str());
-        char line[128];
-        snprintf(line, sizeof line, "info string ply= %d, trg_time= %0.3f sec", gamePly, control.target_time);
-        platform::log_line(line);
-      }
-    } else {
-      platform::outputFormat("fen %s", positionToFen(pos, false).c_str());
-      platform::outputFormat("Ply= %d, cnt50= %d, Clock= %0.2fs, Target time= %0.2fs", gamePly, pos.rule50, T,
-                              control.target_time);
-    }
-  }
+  control.root_side = side;
+  control.nn_noise = settings.eval_noise && gamePly > 1;
+  resetSearchFields(pos);
+  control.ponder_enabled = settings.ponder;
+  control.multi_pv = std::clamp(settings.multi_pv, 1, 255);
+  ttNewSearch();
+  control.move_overhead = settings.move_overhead_ms * 0.001f;
+  const float clock = control.limits.time_left[side];
+  control.target_time = targetTime(control.limits, side, gamePly);
+  control.hard_deadline =
+      control.limits.level_moves == 1 ? kNoDeadline : moveDeadline(clock, control.limits.increment);
+  announceTarget(pos, clock, gamePly);
 }
 
 void startClockAtPonderhit() {
@@ -134,9 +147,9 @@ void checkTime() {
       control.iteration_depth.load() < 2 || elapsed < 0.015f)
     return;
   const int c = control.root_side;
-  const float remaining = std::max(0.0f, limits.time_left[c] - elapsed);
+  const float remaining = std::max(0.0f, control.limits.time_left[c] - elapsed);
   float limit, cap;
-  if (limits.level_moves == 1) {
+  if (control.limits.level_moves == 1) {
     limit = control.target_time;
     cap = 0;
   } else {
@@ -144,9 +157,9 @@ void checkTime() {
     const int g = std::abs(control.best_score) > 335 ? std::abs(control.best_score) / 16 : 20;
     float x = 0;
     const SearchThread& main = *threads[0];
-    if (main.failState == 1) {
+    if (main.failState == kFailingLow) {
       x = 0.25f * remaining;
-    } else if (main.failState == 2) {
+    } else if (main.failState == kFailingHigh) {
       x = 0.1f * remaining;
     } else {
       const int d = control.iteration_depth.load();

@@ -14,17 +14,19 @@
 
 #include "board/attacks.h"
 #include "platform/output.h"
-#include "search/search.h"
+#include "search/control.h"
+#include "search/thread.h"
+#include "search/ttable.h"
 
 namespace search {
 
 using namespace board;
 
+namespace {
+
 uint8_t ttEnabled = 1;
 int hashMb = 0;
 uint16_t ttAge = 0;
-
-namespace {
 
 // word 0: keyHigh | check << 32
 // word 1: move | score << 16 | depth << 32 | bound << 40 | age << 48 | rule50 << 56
@@ -32,6 +34,7 @@ uint64_t* table = nullptr;
 uint64_t entryCount = 0;  // N regular entries; N + 16 are allocated
 uint64_t indexMask = 0;
 constexpr uint64_t kEntriesPerMb = 65536;
+constexpr uint16_t kMaxAge = 15;  // generations run 1..15
 constexpr uint64_t kSpareEntries = 16;  // behind the last regular entry
 
 struct Entry {
@@ -155,6 +158,7 @@ int ttAllocate(int megabytes) {
   // old one; failing that, the old one is given up to make room.
   const int previous = table ? hashMb : 0;
   if (installTable(megabytes) || (table && (unmapTable(), installTable(megabytes)))) {
+    ttEnabled = 1;  // a size again after size 0
     platform::outputFormat("info string allocated %d Mbytes for hash table\n", megabytes);
     return 1;
   }
@@ -173,7 +177,7 @@ void ttRelease() {
 }
 
 void ttClear() {
-  if (!table) return;
+  if (!table || !ttEnabled) return;
   // A large table's pages are dropped: a private anonymous mapping reads
   // them back as zeros, far faster than writing zeros over gigabytes. A small
   // one is overwritten, keeping its pages for the next search.
@@ -210,8 +214,8 @@ bool ttProbe(const Position& pos, HashProbe& out) {
 void ttStore(const Position& pos, int ply, int depth, Move move, int score, int alpha, int beta) {
   if (!table || !ttEnabled) return;
   const int bound = score <= alpha ? kBoundUpper : score < beta ? kBoundExact : kBoundLower;
-  if (score < -9799) score -= ply;
-  else if (score > 9798) score += ply;
+  if (score < kLossBand) score -= ply;
+  else if (score > kWinBand) score += ply;
   const uint64_t key = pos.key;
   const uint64_t start = bucketStart(key);
   const uint32_t high = static_cast<uint32_t>(key >> 32);
@@ -254,7 +258,13 @@ int ttHashfull() {
 }
 
 void ttNewSearch() {
-  if (++ttAge > 15) ttAge = 1;
+  if (++ttAge > kMaxAge) ttAge = 1;
 }
+
+void ttResetAge() { ttAge = 0; }
+int ttGeneration() { return ttAge; }
+int ttSizeMb() { return hashMb; }
+bool ttIsEnabled() { return ttEnabled != 0; }
+void ttSetEnabled(bool on) { ttEnabled = on ? 1 : 0; }
 
 }  // namespace search

@@ -30,27 +30,33 @@ constexpr const char* kBenchFens[20] = {
     "r2q3r/1p1bbQ2/4p1Bk/3pP3/1n1P1P1p/pP6/Pn4PP/R1B1R1K1 w - -",
 };
 
+constexpr float kBenchMoveTime = 99;
+constexpr int kBenchDepth = 17;
+constexpr int kDeepestAsked = 40;  // "-d" beyond this means the usual depth
+
 }  // namespace
 
-void run_bench(int count, bool mainThread, search::InputPoll pollInput) {
-  auto& limits = search::limits;
-  limits.level_time = 99;
+void run_bench(int count, bool mainThread, const search::SearchLimits& given, const search::SearchSettings& settings,
+               search::InputPoll pollInput) {
+  search::SearchLimits limits = given;
+  limits.level_time = kBenchMoveTime;
   limits.level_moves = 1;
-  search::noise = 9999;
-  if (limits.depth_limit > 40) limits.depth_limit = 17;
+  // The main-thread variant always goes to the full depth.
+  if (limits.depth_limit > kDeepestAsked || mainThread) limits.depth_limit = kBenchDepth;
+  search::SearchSettings quiet = settings;
+  quiet.noise = search::kNoOutput;
   platform::outputFormat("%s running benchmark using %d threads", platform::kEngineName, search::threadCount);
   // Double totals keep the node count exact (it is the bench signature).
   double totalTime = 0.01, totalNodes = 0;
   for (int i = 0; i < count; ++i) {
     search::setGameFen(kBenchFens[i]);
-    if (search::ttEnabled && search::ttEntryCount()) search::ttClear();
-    search::prepareSearch();
+    search::ttClear();
     if (mainThread) {
-      limits.depth_limit = 17;
+      search::prepareSearch(limits, quiet);
       search::search_state = search::kToolSearch;
       search::runMainThreadSearch();
     } else {
-      search::runToolSearch(pollInput, false);
+      search::runToolSearch(limits, quiet, pollInput, false);
     }
     search::search_state = search::kIdle;
     const float seconds = search::updateElapsed();

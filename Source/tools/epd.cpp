@@ -57,6 +57,9 @@ EpdRecord parse_epd(const std::string& line) {
 
 namespace {
 
+constexpr int kNoTableDepth = 3;  // depth limits up to this search without the table
+constexpr int kYieldDepth = 2;    // up to this the waiting loop yields instead of sleeping
+
 std::vector<std::string> splitAt(const std::string& text, const char* separators) {
   std::vector<std::string> parts;
   std::string cur;
@@ -81,7 +84,8 @@ bool sameMove(const std::string& text, Move best) {
 
 }  // namespace
 
-void run_epd_test(const std::string& inputFile, const std::string& outputFile, search::InputPoll pollInput) {
+void run_epd_test(const std::string& inputFile, const std::string& outputFile, const search::SearchLimits& limits,
+                  const search::SearchSettings& settings, search::InputPoll pollInput) {
   const std::string outName = outputFile.empty() ? "analysis.epd" : outputFile;
   FILE* in = fopen(inputFile.c_str(), "r");
   if (!in) {
@@ -95,7 +99,9 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
     return;
   }
   outputFormat("Analyzing %s...", inputFile.c_str());
-  if (search::limits.depth_limit <= 3) search::ttEnabled = 0;
+  // Shallow searches do without the table.
+  if (limits.depth_limit <= kNoTableDepth) search::ttSetEnabled(false);
+  const bool verbose = settings.noise < search::kNoOutput;
   int positions = 0, correct = 0, pointsScored = 0, pointsPossible = 0;
   double totalNodes = 0, totalSeconds = 0, depthSum = 0, bfSum = 0;
   std::string line;
@@ -112,13 +118,13 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
       continue;
     }
     ++positions;
-    if (search::noise < 9999) {
+    if (verbose) {
       outputFormat("pos= %d", positions);
       output_line(text);
       platform::output_line(boardDiagram(search::gamePosition()));
     }
-    if (search::ttEnabled) search::ttClear();
-    search::runToolSearch(pollInput, search::limits.depth_limit <= 2);
+    search::ttClear();
+    search::runToolSearch(limits, settings, pollInput, limits.depth_limit <= kYieldDepth);
     const bool quit = search::quit_requested.load() != 0;
     const auto& c = search::control;
     const float seconds = c.elapsed.load();
@@ -146,7 +152,7 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, s
       }
       pointsPossible += possible;
     }
-    if (search::noise < 9999) {
+    if (verbose) {
       search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
       outputFormat("move= %s, time= %0.3f, score= %d, nodes= %0.0f, %0.0fK nps\n", moveToText(best).c_str(), seconds,
                     c.best_score.load(), nodes, nodes / (seconds + 0.001) / 1000);

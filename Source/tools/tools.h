@@ -17,8 +17,10 @@ EpdRecord parse_epd(const std::string& line);
 // Searches every position of an EPD suite; the output defaults to "analysis.epd".
 // pollInput reads commands between the time checks ("stop" moves on, "quit"
 // ends the run after the current position).
-void run_epd_test(const std::string& inputFile, const std::string& outputFile, search::InputPoll pollInput);
+void run_epd_test(const std::string& inputFile, const std::string& outputFile, const search::SearchLimits& limits,
+                  const search::SearchSettings& settings, search::InputPoll pollInput);
 // Searches the benchmark positions (20, or 10 on the main thread).
-void run_bench(int count, bool mainThread, search::InputPoll pollInput);
+void run_bench(int count, bool mainThread, const search::SearchLimits& limits, const search::SearchSettings& settings,
+               search::InputPoll pollInput);
 
 }  // namespace tools

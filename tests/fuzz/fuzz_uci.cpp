@@ -64,12 +64,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int home = open(".", O_RDONLY | O_DIRECTORY);
   if (home < 0 || fchdir(scratchDir) != 0) abort();
   platform::uci_mode = data[0] & 1;
-  protocol::quit_requested = 0;
+  search::quit_requested = 0;
   search::setStartPosition();
 
   // Lines end at a line feed or a NUL, as the input reader splits them.
   std::string line;
-  for (size_t i = 1; i <= size && !protocol::quit_requested; ++i) {
+  for (size_t i = 1; i <= size && !search::quit_requested; ++i) {
     char c = i < size ? static_cast<char>(data[i]) : '\n';
     if (c != '\n' && c != '\0') {
       line += c;

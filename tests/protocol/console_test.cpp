@@ -131,7 +131,7 @@ TEST_F(Console, PerftLeavesTheGameUntouched) {
 
 TEST_F(Console, QuitAndStopAreAcceptedAnyTime) {
   EXPECT_EQ(console("."), Lines{});
-  protocol::stop_requested = 0;
+  search::stop_requested = 0;
   EXPECT_EQ(console("quit"), Lines{});
-  EXPECT_EQ(protocol::quit_requested.load(), 1);
+  EXPECT_EQ(search::quit_requested.load(), 1);
 }

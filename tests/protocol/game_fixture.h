@@ -58,7 +58,7 @@ class GameFixture : public ::testing::Test {
   void SetUp() override {
     initTables();
     platform::uci_mode = 1;
-    protocol::quit_requested = 0;
+    search::quit_requested = 0;
     search::game = new search::GameRecord{};
     search::game->position.owner = &search::game->history;
     search::setStartPosition();
@@ -67,7 +67,7 @@ class GameFixture : public ::testing::Test {
     delete search::game;
     search::game = nullptr;
     platform::uci_mode = 1;
-    protocol::quit_requested = 0;
+    search::quit_requested = 0;
   }
 
   // Runs one UCI command and returns its output lines.

@@ -221,5 +221,5 @@ TEST_F(UciPosition, DispatcherStripsLineEndsAndFollowsTheMode) {
 
 TEST_F(UciPosition, QuitSetsTheFlag) {
   EXPECT_EQ(uci("quit"), Lines{});
-  EXPECT_EQ(protocol::quit_requested.load(), 1);
+  EXPECT_EQ(search::quit_requested.load(), 1);
 }

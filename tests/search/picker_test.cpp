@@ -213,7 +213,7 @@ struct OrderModel {
   int captureScore(const MoveEntry& e) const {
     const int victim = typeOf(e.captured), mover = typeOf(e.piece);
     const int v = staticExchange(pos, pos.sideToMove, moveFrom(e.move), moveTo(e.move));
-    int s = v < -49 ? victim + 4 : search::mvvScore[victim] - mover - (v < 50 ? 6 : 0);
+    int s = v < -49 ? victim + 4 : search::kMvvScore[victim] - mover - (v < 50 ? 6 : 0);
     if (e.move & (kPromoKnight | kPromoBishop | kPromoRook)) s = 15;
     return s;
   }
@@ -272,7 +272,7 @@ struct OrderModel {
     MoveEntry* end = generateCaptures(pos, pos.sideToMove, buf, kNoSquare);
     end = generatePromotions(pos, pos.sideToMove, end, false);
     for (MoveEntry* e = buf; e != end; ++e)
-      list.push_back({e->move, search::mvvScore[typeOf(e->captured)] - typeOf(e->piece)});
+      list.push_back({e->move, search::kMvvScore[typeOf(e->captured)] - typeOf(e->piece)});
     for (size_t i = 0; i < list.size(); ++i) out.push_back(list[selectBest(list, i)]);
     if (withChecks) {
       end = generateQuietChecks(pos, pos.sideToMove, buf);

@@ -34,14 +34,13 @@ class InProcessSearch : public ::testing::Test {
     }();
     (void)once;
     platform::uci_mode = 1;
-    search::eval_mode = 0;
-    search::noise = 9999;
+    eval::eval_mode = 0;
     search::threadCount = 1;
-    search::live_options = search::EngineOptions{};
-    search::live_options.rebuild = 0;
+    protocol::live_options = protocol::EngineOptions{};
+    protocol::live_options.rebuild = 0;
     search::calibration_nps = 0;
-    eval::init_eval_params(search::live_options.personalityPercent, nullptr);
-    search::ttEnabled = 1;
+    eval::init_eval_params(protocol::live_options.personalityPercent, nullptr);
+    search::ttSetEnabled(true);
     {
       testutil::StdoutCapture quiet;  // the allocation announces itself
       ASSERT_EQ(search::ttAllocate(1), 1);
@@ -50,9 +49,11 @@ class InProcessSearch : public ::testing::Test {
     search::game->position.owner = &search::game->history;
     search::search_state = search::kIdle;
     search::stop_requested = 0;
-    search::limits = search::SearchLimits{};
-    search::limits.level_moves = 1;
-    search::limits.level_time = 1e7f;
+    limits = search::SearchLimits{};
+    limits.level_moves = 1;
+    limits.level_time = 1e7f;
+    settings = search::SearchSettings{};
+    settings.noise = search::kNoOutput;
   }
   void TearDown() override {
     search::releaseThreads();
@@ -63,13 +64,17 @@ class InProcessSearch : public ::testing::Test {
     search::stop_requested = 0;
   }
 
+  // What the next in-process search is given.
+  search::SearchLimits limits;
+  search::SearchSettings settings;
+
   board::Position& gamePosition() { return search::game->position; }
   void setFen(const std::string& fen) { ASSERT_EQ(board::setFromFen(gamePosition(), fen), board::kFenOk) << fen; }
 
   // Searches the game position to depth on the calling thread.
   void searchTo(int depth) {
-    search::limits.depth_limit = depth;
-    search::prepareSearch();
+    limits.depth_limit = depth;
+    search::prepareSearch(limits, settings);
     search::runMainThreadSearch();
   }
   board::Move bestMove() const { return search::control.best_line[1]; }

@@ -86,14 +86,14 @@ TEST_F(SearchInProcess, FiftyMoveRuleInTheSearchLine) {
 
 TEST_F(SearchInProcess, NodeLimitStopsOnceDepthTwoIsComplete) {
   setFen("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq -");
-  search::limits.node_limit = 20000;
+  limits.node_limit = 20000;
   searchTo(60);
   EXPECT_EQ(search::control.total_nodes, 20001u);
   EXPECT_GE(search::control.completed_depth, 2);
   EXPECT_NE(bestMove(), 0);
 
   // A limit passed early still lets depth 2 finish, and then stops at once.
-  search::limits.node_limit = 5;
+  limits.node_limit = 5;
   searchTo(4);
   EXPECT_EQ(search::control.completed_depth, 2);
   EXPECT_GT(search::control.total_nodes, 5u);
@@ -104,11 +104,11 @@ TEST_F(SearchInProcess, NodeLimitStopsOnceDepthTwoIsComplete) {
 // from depth -4 on only recaptures on the last move's square are searched.
 TEST_F(SearchInProcess, QuiescenceStandsPatAndKeepsToRecapturesDeepDown) {
   setFen("4k3/8/8/3q4/8/8/3R4/4K3 w - -");  // Rd2 takes the loose queen
-  search::prepareSearch();
+  search::prepareSearch(limits, settings);
   ASSERT_EQ(search::prepareThread(0), 0);
   search::SearchThread& t = *search::threads[0];
   search::resetThreadTables(t);
-  search::applySelectivity();
+  search::applySelectivity(settings);
   t.stack[1].checker = kNoSquare;
   t.stack[1].inCheck = 0;
   const int e = search::staticEvaluation(t, 1, false);
@@ -138,12 +138,12 @@ TEST_F(SearchInProcess, FirstIterationCountsAsABestMoveChange) {
 // nearly empty clock no more than the increment gives back.
 TEST_F(SearchInProcess, ClockGameDeadline) {
   setFen("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq -");
-  search::live_options.MoveOverhead = 50;
-  auto deadlineFor = [](int levelMoves, float clock, float increment) {
-    search::limits.level_moves = levelMoves;
-    search::limits.time_left[0] = search::limits.time_left[1] = clock;
-    search::limits.increment = increment;
-    search::prepareSearch();
+  settings.move_overhead_ms = 50;
+  auto deadlineFor = [this](int levelMoves, float clock, float increment) {
+    limits.level_moves = levelMoves;
+    limits.time_left[0] = limits.time_left[1] = clock;
+    limits.increment = increment;
+    search::prepareSearch(limits, settings);
     return search::control.hard_deadline.load();
   };
   EXPECT_FLOAT_EQ(deadlineFor(0, 10.0f, 0.1f), 9.95f);
@@ -155,7 +155,7 @@ TEST_F(SearchInProcess, ClockGameDeadline) {
 
   // Past the deadline the search ends by itself within about a thousand
   // nodes, even when nobody runs the time check, and still answers a legal move.
-  search::limits.depth_limit = search::kMaxDepth;
+  limits.depth_limit = search::kMaxDepth;
   deadlineFor(0, 0.1f, 0.01f);
   ASSERT_EQ(search::startSearchThread(search::kSearching), 0);
   for (int i = 0; i < 10000 && !(search::search_state.load() & search::kFinishedFlag); ++i) platform::sleepMs(1);

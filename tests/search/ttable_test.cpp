@@ -31,13 +31,14 @@ class SearchTable : public ::testing::Test {
   void SetUp() override {
     testutil::initTables();
     search::threadCount = 1;
-    search::ttEnabled = 1;
+    search::ttSetEnabled(true);
     allocate(1);
-    search::ttAge = 1;  // as after the first search start
+    search::ttResetAge();
+    search::ttNewSearch();  // as after the first search start
   }
   void TearDown() override {
     search::ttRelease();
-    search::ttEnabled = 1;
+    search::ttSetEnabled(true);
   }
   static void allocate(int mb) {
     testutil::StdoutCapture quiet;
@@ -224,11 +225,13 @@ TEST_F(SearchTable, SizesGenerationsSwitchingOffAndFillLevel) {
   allocate(1);
 
   // Generations run 1..15 and wrap to 1.
-  search::ttAge = 14;
+  search::ttResetAge();
+  for (int i = 0; i < 14; ++i) search::ttNewSearch();
+  EXPECT_EQ(search::ttGeneration(), 14);
   search::ttNewSearch();
-  EXPECT_EQ(search::ttAge, 15);
+  EXPECT_EQ(search::ttGeneration(), 15);
   search::ttNewSearch();
-  EXPECT_EQ(search::ttAge, 1);
+  EXPECT_EQ(search::ttGeneration(), 1);
 
   // Fill level: the current generation's share of the 1000 middle entries.
   search::ttClear();
@@ -243,10 +246,10 @@ TEST_F(SearchTable, SizesGenerationsSwitchingOffAndFillLevel) {
 
   // Switched off, the table neither answers nor learns.
   store(sameBucket(3), 4);
-  search::ttEnabled = 0;
+  search::ttSetEnabled(false);
   EXPECT_FALSE(hit(sameBucket(3)));
   store(sameBucket(4), 4);
-  search::ttEnabled = 1;
+  search::ttSetEnabled(true);
   EXPECT_TRUE(hit(sameBucket(3)));
   EXPECT_FALSE(hit(sameBucket(4)));
 
@@ -275,7 +278,7 @@ TEST_F(SearchTable, RefusedSizeKeepsTheSizeInUse) {
   setrlimit(RLIMIT_AS, &saved);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(said, "info string cannot allocate 8192 Mbytes for hash table; using 4 Mbytes\n");
-  EXPECT_EQ(search::hashMb, 4);
+  EXPECT_EQ(search::ttSizeMb(), 4);
   EXPECT_EQ(search::ttEntryCount(), 4u * 65536);
   store(sameBucket(1), 5);
   EXPECT_TRUE(hit(sameBucket(1)));

@@ -52,9 +52,9 @@ bool silentFor(EngineProcess& engine, const std::string& text, double seconds) {
 class SearchGoParsing : public testutil::GameFixture {
  protected:
   void TearDown() override {
-    protocol::search_state = protocol::kIdle;
-    protocol::stop_requested = 0;
-    protocol::limits = search::SearchLimits{};
+    search::search_state = search::kIdle;
+    search::stop_requested = 0;
+    protocol::go_limits = search::SearchLimits{};
     protocol::command_line_limits = search::SearchLimits{};
     testutil::GameFixture::TearDown();
   }
@@ -62,9 +62,9 @@ class SearchGoParsing : public testutil::GameFixture {
 
 TEST_F(SearchGoParsing, EachGoStartsFromTheCommandLineLimits) {
   protocol::command_line_limits = search::SearchLimits{};
-  auto& l = protocol::limits;
+  auto& l = protocol::go_limits;
   uci("go depth 5");
-  EXPECT_EQ(protocol::search_state, protocol::kGoReceived);
+  EXPECT_EQ(search::search_state, search::kGoReceived);
   EXPECT_EQ(l.depth_limit, 5);
   EXPECT_EQ(l.level_moves, 1);
   EXPECT_FLOAT_EQ(l.level_time, 1e7f);
@@ -99,7 +99,7 @@ TEST_F(SearchGoParsing, EachGoStartsFromTheCommandLineLimits) {
   EXPECT_EQ(l.level_moves, 1);
   EXPECT_FLOAT_EQ(l.level_time, 1e7f);
   uci("go ponder wtime 100 btime 100");
-  EXPECT_EQ(protocol::search_state, protocol::kGoPonderReceived);
+  EXPECT_EQ(search::search_state, search::kGoPonderReceived);
 
   // Command-line limits are where every "go" starts.
   protocol::command_line_limits.depth_limit = 9;
