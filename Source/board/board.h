@@ -162,7 +162,7 @@ int generateLegal(Position& pos, MoveEntry* out);
 bool isPseudoLegal(const Position& pos, Move move);
 
 // makemove.cpp
-extern const std::array<uint8_t, 64> castleMask;
+extern const std::array<uint8_t, 64> kCastleMask;
 uint64_t makeMove(Position& pos, Move move);
 void unmakeMove(Position& pos);
 uint64_t makeNullMove(Position& pos);

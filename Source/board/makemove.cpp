@@ -3,7 +3,7 @@
 
 namespace board {
 
-const std::array<uint8_t, 64> castleMask = [] {
+const std::array<uint8_t, 64> kCastleMask = [] {
   std::array<uint8_t, 64> m{};
   m[kA1] = 2;
   m[kE1] = 3;
@@ -74,7 +74,7 @@ uint64_t makeMove(Position& pos, Move move) {
   h.lastMove = move;
 
   pos.epSquare = kNoSquare;
-  pos.castleRights &= static_cast<uint8_t>(~(castleMask[to] | castleMask[from]));
+  pos.castleRights &= static_cast<uint8_t>(~(kCastleMask[to] | kCastleMask[from]));
   if (pos.rule50 < 255) ++pos.rule50;
   pos.sideToMove = static_cast<uint8_t>(them);
 

@@ -17,8 +17,6 @@ using namespace board;
 namespace {
 
 constexpr int kMaxLineMoves = 66;
-// Scores beyond this are mates (tablebase wins lie below it).
-constexpr int kMateBand = kMateShownAbove;
 // With a strength limit, depth-1 moves get the full window (a weak engine
 // must not see through null windows what it could not see otherwise).
 constexpr double kFullWindowBelowNps = 1000;
@@ -63,51 +61,6 @@ void copyLine(Move* dst, Move first, const Move* rest) {
   int i = 2;
   for (; i < kStackSize && rest[i]; ++i) dst[i] = rest[i];
   if (i < kStackSize) dst[i] = 0;
-}
-
-// A legal move that mates at once, or 0.
-Move findMatingMove(Position& pos) {
-  MoveEntry list[kMaxMoves], replies[kMaxMoves];
-  const int n = generateLegal(pos, list);
-  for (int i = 0; i < n; ++i) {
-    makeMove(pos, list[i].move);
-    const bool mates = inCheck(pos, pos.sideToMove) && generateLegal(pos, replies) == 0;
-    unmakeMove(pos);
-    if (mates) return list[i].move;
-  }
-  return 0;
-}
-
-// Table cuts end the collected line early. A line shorter than the depth
-// searched (for a mate score, than the mate) is extended from the table with
-// legal moves that lead to no repetition or draw; a missing entry ends it.
-void extendLineFromTable(SearchThread& t, Move* line, int depth, int score) {
-  if (!ttIsEnabled()) return;
-  const int mateScore = std::abs(score);
-  const int wanted = std::min(kMaxLineMoves, mateScore > kMateBand ? std::max(depth, kMateValue - mateScore - 1) : depth);
-  Position& pos = t.position;
-  int made = 0;
-  while (made + 1 < kStackSize - 1 && line[made + 1]) makeMove(pos, line[++made]);
-  while (made < wanted && made + 2 < kStackSize) {
-    HashProbe h;
-    if (isDraw(pos, made) || !ttProbe(pos, h) || !h.move) break;
-    makeMove(pos, h.move);
-    if (isDraw(pos, made + 1)) {
-      unmakeMove(pos);
-      break;
-    }
-    line[++made] = h.move;
-    line[made + 1] = 0;
-  }
-  // The mating move itself is often found below the table's horizon.
-  if (mateScore > kMateBand && made + 1 == wanted && made + 2 < kStackSize) {
-    if (const Move mate = findMatingMove(pos)) {
-      line[++made] = mate;
-      line[made + 1] = 0;
-      makeMove(pos, mate);
-    }
-  }
-  for (int i = 0; i < made; ++i) unmakeMove(pos);
 }
 
 std::string scoreText(int score) {
@@ -382,7 +335,7 @@ void rootSearch(SearchThread& t) {
             t.threadBestMove = m;
             t.threadCompletedDepth = depth;
             copyLine(t.threadLine, m, t.pv[2]);
-            if (main) extendLineFromTable(t, t.threadLine, depth, score);
+            if (main) completeLine(t, t.threadLine, depth, score);
             if (main && line == 0) {
               // best_line[1] holds a stand-in move until the first one is searched.
               if (m != control.best_line[1] || control.completed_depth == 0) control.best_change_depth = depth;

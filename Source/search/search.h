@@ -31,6 +31,9 @@ int staticEvaluation(SearchThread& t, int ply, bool inCheck);
 
 // driver.cpp
 void rootSearch(SearchThread& t);
+// pvline.cpp: carries a line cut short by table cuts on to the depth searched
+// and runs a mate score's line to the mate (the root position is t's).
+void completeLine(SearchThread& t, Move* line, int depth, int score);
 void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, const Move* line);
 
 }  // namespace search
