@@ -42,7 +42,13 @@ constexpr int kWhiteQueenSide = 2;
 constexpr int kBlackKingSide = 4;
 constexpr int kBlackQueenSide = 8;
 
+// materialSignature counts each piece type in four bits: pawns 0..3,
+// knights 4..7, bishops 8..11, rooks 12..15, queens 16..19.
 constexpr std::array<int32_t, 8> kSignatureStep = {0, 1, 16, 256, 4096, 65536, 0, 0};
+constexpr int32_t kSignaturePawns = 0xF;
+constexpr int32_t kSignatureBishopsQueens = 0xF0F00;
+constexpr int32_t kSignatureRooksQueens = 0xFF000;
+constexpr int kSignatureBits = 4;
 constexpr std::array<int16_t, 8> kMaterialStep = {0, 0, 3, 3, 5, 10, 0, 0};
 
 // ---------------------------------------------------------------- moves

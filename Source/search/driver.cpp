@@ -54,15 +54,6 @@ void selectRootMove(SearchThread& t, int from) {
   std::swap(t.rootMoves[from], t.rootMoves[best]);
 }
 
-// dst[1] = first, then the child's line rest[2..] (a 0 ends it).
-void copyLine(Move* dst, Move first, const Move* rest) {
-  dst[0] = 0;
-  dst[1] = first;
-  int i = 2;
-  for (; i < kStackSize && rest[i]; ++i) dst[i] = rest[i];
-  if (i < kStackSize) dst[i] = 0;
-}
-
 std::string scoreText(int score) {
   char buffer[32];
   if (score > kMateShownAbove) snprintf(buffer, sizeof buffer, "mate %d", (kMateValue - score) / 2);
@@ -174,58 +165,81 @@ double effectiveBranchingFactor() {
   return std::pow(a / b, 0.25);
 }
 
-void rootSearch(SearchThread& t) {
+namespace {
+
+// What the steps of one thread's root search share.
+struct RootState {
+  bool main = false;
+  bool inCheck = false;
+  int us = 0;
+  Move quietLine[kStackSize] = {};  // thread 0's quiescence line, the depth-0 answer
+};
+
+// An iteration ends the search past these (the history and the stack bound the line).
+constexpr int kDeepestLine = 883;
+constexpr int kMaxIterations = 68;
+// Aspiration windows: half-width |V| / 16 + 25, wider at small depths; past
+// these bounds the window opens fully.
+constexpr int kWindowBase = 25, kWindowOpenBeyond = 5000;
+// The root reduction applies from this depth and this many moves searched.
+constexpr int kRootReductionDepth = 6, kRootReductionMoves = 5;
+// Helper threads skip depths from this one on.
+constexpr int kHelperSkipFrom = 5;
+constexpr int kOrderScoreLimit = 32000;
+
+// 1. Root set-up: stack, seed, check, the static evaluation, and for thread 0
+// the selectivity and the quiescence line.
+void setUpRoot(SearchThread& t, RootState& r) {
   Position& pos = t.position;
-  const bool main = t.threadIndex == 0;
+  r.main = t.threadIndex == 0;
   resetThreadTables(t);
   StackEntry& root = t.stack[1];
-  root.checker = kNoSquare;
   root.movesSearched = 0;
   root.tbResult = -1;
   root.moveClass = 0;
   root.reSearching = 0;
   t.stack[0] = StackEntry{};
   t.seed = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^ (t.threadIndex * 2654435761u);
-
-  const int us = pos.sideToMove;
-  const int checker = findAttacker(pos, pos.kingSquare[us], us ^ 1, occupied(pos));
-  const bool inCheck = checker != kNoSquare;
+  r.us = pos.sideToMove;
+  const int checker = findAttacker(pos, pos.kingSquare[r.us], r.us ^ 1, occupied(pos));
+  r.inCheck = checker != kNoSquare;
   root.checker = static_cast<uint8_t>(checker);
-  root.inCheck = inCheck;
-  const int rootEval = staticEvaluation(t, 1, inCheck);
+  root.inCheck = r.inCheck;
+  const int rootEval = staticEvaluation(t, 1, r.inCheck);
   t.threadBestScore = rootEval;
   root.staticEval = static_cast<int16_t>(rootEval);
-
-  Move quietLine[kStackSize] = {};
-  if (main) {
-    applySelectivity(control.settings);
-    if (!inCheck) {
-      t.pv[1][1] = t.pv[1][2] = 0;  // no line left over from an earlier search
-      quiesce(t, 1, 0, -kInfinity, kInfinity, 0);
-      for (int i = 1; i < kStackSize && t.pv[1][i]; ++i) quietLine[i] = t.pv[1][i];
-    }
-    control.root_tb_result = kTbRootNone;
+  if (!r.main) return;
+  applySelectivity(control.settings);
+  if (!r.inCheck) {
+    t.pv[1][1] = t.pv[1][2] = 0;  // no line left over from an earlier search
+    quiesce(t, 1, 0, -kInfinity, kInfinity, kPvNode);
+    for (int i = 1; i < kStackSize && t.pv[1][i]; ++i) r.quietLine[i] = t.pv[1][i];
   }
+  control.root_tb_result = kTbRootNone;
+}
 
+// 2. The legal root moves, ordered; false (mate or stalemate answered) when there are none.
+bool collectRootMoves(SearchThread& t, const RootState& r) {
+  Position& pos = t.position;
   MoveEntry list[kMaxMoves];
   MoveEntry* end = generateAll(pos, list);
   t.rootMoveCount = 0;
   for (MoveEntry* e = list; e != end; ++e)
-    if (isLegal(pos, us, e->move)) t.rootMoves[t.rootMoveCount++] = *e;
+    if (isLegal(pos, r.us, e->move)) t.rootMoves[t.rootMoveCount++] = *e;
   if (t.rootMoveCount == 0) {
-    t.threadBestScore = inCheck ? kMatedAtRoot : 0;
+    t.threadBestScore = r.inCheck ? kMatedAtRoot : 0;
     t.threadCompletedDepth = 1;
-    if (main) {
+    if (r.main) {
       control.best_score = t.threadBestScore.load();
       control.completed_depth = 1;
       control.best_line[1] = 0;
       control.score_history[1] = t.threadBestScore.load();
       stop_requested = 1;
     }
-    return;
+    return false;
   }
   scoreRootMoves(t);
-  if (main) {
+  if (r.main) {
     control.one_reply = t.rootMoveCount == 1;
     // A search stopped before its first move completes still answers a legal move.
     int first = 0;
@@ -234,161 +248,226 @@ void rootSearch(SearchThread& t) {
     control.best_line[1] = t.rootMoves[first].move;
     control.best_line[2] = 0;
   }
+  return true;
+}
 
-  if (control.limits.depth_limit == 0 && main) {
-    // The quiescence line, or the best-ordered legal move when it has none
-    // (in check, or nothing worth capturing), so the answer is always legal.
-    if (!quietLine[1]) {
-      selectRootMove(t, 0);
-      quietLine[1] = t.rootMoves[0].move;
-      quietLine[2] = 0;
+// 3. Depth 0: the quiescence line, or the best-ordered legal move when it
+// has none (in check, or nothing worth capturing).
+void answerFromQuiescence(SearchThread& t, RootState& r) {
+  if (!r.quietLine[1]) {
+    selectRootMove(t, 0);
+    r.quietLine[1] = t.rootMoves[0].move;
+    r.quietLine[2] = 0;
+  }
+  std::copy(r.quietLine, r.quietLine + kStackSize, control.best_line);
+  control.best_score = t.threadBestScore.load();
+  stop_requested = 1;
+}
+
+// 4. A helper thread's depth: one or two deeper when enough threads are
+// already at this one, and its own shuffled root order.
+int helperDepth(SearchThread& t, int d) {
+  int depth = d;
+  const int k = (threadCount + 14) / 4;
+  int busy = 0;
+  for (SearchThread* other : threads)
+    if (other && other->threadIterationDepth.load(std::memory_order_relaxed) >= d) ++busy;
+  if (busy >= k) ++depth;
+  if (busy >= 3 * k) ++depth;
+  depth = std::min(std::max(depth, control.iteration_depth.load()), control.limits.depth_limit);
+  for (int i = 1; i < t.rootMoveCount; ++i) {
+    t.seed = t.seed * 1357 + 1234567;
+    t.rootMoves[i].score = static_cast<int16_t>(t.rootMoves[i].score - (t.seed & 15));
+  }
+  return depth;
+}
+
+// 5. The aspiration window around the last score V.
+struct Window {
+  int alpha, beta, delta;
+};
+Window aspirationWindow(int V, int depth) {
+  int delta = std::abs(V) / 16 + kWindowBase;
+  if (depth >= 6) return {V - delta, V + delta, delta};
+  if (depth >= 2) {
+    delta += 60 - 10 * depth;
+    return {V - delta, V + delta, delta};
+  }
+  return {-kInfinity, kInfinity, delta + 50};
+}
+
+int clampedOrder(int score) { return std::clamp(score, -kOrderScoreLimit, kOrderScoreLimit); }
+
+// 6. Thread 0 reduces late quiet moves of the first line by one when the
+// best score already clears the previous iteration's less a margin.
+int rootReduction(const SearchThread& t, const RootState& r, int depth, int line, int searched, int moveClass,
+                  int best) {
+  if (!r.main || line != 0 || depth < kRootReductionDepth || searched < kRootReductionMoves || r.inCheck ||
+      moveClass != 0)
+    return 0;
+  const int previous = control.score_history[depth - 1];
+  const int bar = previous < kLossBand + kRootReductionMargin ? kTbLossAtRoot : previous - kRootReductionMargin;
+  const Position& pos = t.position;
+  const bool hasPawns = (pos.materialSignature[r.us] & kSignaturePawns) != 0;
+  return bar < best && pos.pieceMaterial[r.us] > 0 && hasPawns ? 1 : 0;
+}
+
+// 7. One root move: the first with the full window, the others with a null
+// window (reduced as above) and a full re-search when they beat the best.
+int searchRootMove(SearchThread& t, const RootState& r, MoveEntry& e, int depth, int line, int searched, int alpha,
+                   int beta, int best) {
+  Position& pos = t.position;
+  StackEntry& root = t.stack[1];
+  const Move m = e.move;
+  const int moveClass = moveClassOf(pos, m);
+  root.moveClass = static_cast<uint16_t>(moveClass);
+  e.score = static_cast<int16_t>(kSearchedOrder - searched);
+  const float elapsed = control.elapsed.load(std::memory_order_relaxed);
+  if (r.main && line == 0 && platform::uci_mode && elapsed > 3.5f && elapsed > control.settings.noise)
+    progressLines(t, searched, m);
+  const int reduction = rootReduction(t, r, depth, line, searched, moveClass, best);
+  root.currentMove = m;
+  root.currentPiece = e.piece;
+  ttPrefetch(makeMove(pos, m));
+  int score;
+  if (searched == 0 || (depth <= 1 && control.settings.target_nps > kFullWindowBelowNps)) {
+    score = -search(t, 2, depth - 1, -beta, -alpha, kPvNode);
+    e.score = static_cast<int16_t>(clampedOrder(score));
+  } else {
+    const int a = std::max(alpha, best);
+    score = -search(t, 2, depth - 1 - reduction, -a - 1, -a, kCutNode);
+    if (score > a && !stopped()) {
+      root.reSearching = 1;
+      score = -search(t, 2, depth - 1, -beta, -alpha, kPvNode);
+      root.reSearching = 0;
+      if (score > alpha) e.score = static_cast<int16_t>(clampedOrder(score));
     }
-    std::copy(quietLine, quietLine + kStackSize, control.best_line);
-    control.best_score = t.threadBestScore.load();
-    stop_requested = 1;
+  }
+  unmakeMove(pos);
+  return score;
+}
+
+bool showsLines() { return control.settings.noise < kNoOutput; }
+bool pastNoise() { return stopped() || control.elapsed.load(std::memory_order_relaxed) >= control.settings.noise; }
+
+// 8. A new best move: the thread's line, and for thread 0's first line the
+// published result, shown at once past the first depth.
+void publishBest(SearchThread& t, const RootState& r, Move m, int depth, int score, int line) {
+  t.threadBestScore = score;
+  t.threadBestMove = m;
+  t.threadCompletedDepth = depth;
+  t.pv[1][1] = m;
+  copyChildLine(t, 1);
+  std::copy(t.pv[1], t.pv[1] + kStackSize, t.threadLine);
+  t.threadLine[0] = 0;
+  if (!r.main) return;
+  completeLine(t, t.threadLine, depth, score);
+  if (line != 0) return;
+  // best_line[1] holds a stand-in move until the first one is searched.
+  if (m != control.best_line[1] || control.completed_depth == 0) control.best_change_depth = depth;
+  control.best_score = score;
+  control.completed_depth = depth;
+  std::copy(t.threadLine, t.threadLine + kStackSize, control.best_line);
+  control.score_history[depth] = score;
+  if (depth > 1 && control.multi_pv == 1 && pastNoise() && showsLines())
+    reportSearchInfo(t, 0, depth, score, control.best_line);
+}
+
+// 9. The moves of one line in one window; returns the best score.
+int searchWindow(SearchThread& t, const RootState& r, int depth, int line, int alpha, int beta) {
+  int best = -kInfinity;
+  int searched = 0;
+  t.stack[1].movesSearched = 0;
+  for (int i = line; i < t.rootMoveCount; ++i) {
+    selectRootMove(t, i);
+    MoveEntry& e = t.rootMoves[i];
+    const int score = searchRootMove(t, r, e, depth, line, searched, alpha, beta, best);
+    if (stopped()) break;
+    ++searched;
+    t.stack[1].movesSearched = static_cast<int16_t>(searched);
+    if (score > best) {
+      publishBest(t, r, e.move, depth, score, line);
+      best = score;
+    }
+    if (best > alpha) {
+      if (best >= beta) {
+        t.failState = kFailingHigh;
+        break;
+      }
+      t.failState = kNotFailing;
+    } else {
+      t.failState = kFailingLow;
+    }
+  }
+  // Searched moves by their new scores, unsearched ones behind them.
+  for (int i = line; i < line + searched; ++i) selectRootMove(t, i);
+  for (int i = line + searched, k = 0; i < t.rootMoveCount; ++i, ++k)
+    t.rootMoves[i].score = static_cast<int16_t>(kUnsearchedOrder - k);
+  return best;
+}
+
+// 10. One principal variation of an iteration: the window widens until the
+// score lies inside it.
+void searchLine(SearchThread& t, const RootState& r, int depth, int line) {
+  t.failState = kNotFailing;
+  Window w = aspirationWindow(t.threadBestScore.load(), depth);
+  while (!stopped()) {
+    if (w.alpha < -kWindowOpenBeyond) w.alpha = -kInfinity;
+    if (w.beta > kWindowOpenBeyond) w.beta = kInfinity;
+    const int best = searchWindow(t, r, depth, line, w.alpha, w.beta);
+    if (stopped()) break;
+    if (best > w.alpha && best < w.beta) break;
+    if (best <= w.alpha) w.alpha -= w.delta;
+    if (best >= w.beta) w.beta += w.delta;
+    w.delta *= 2;
+  }
+}
+
+// 11. After an iteration: its node count, and for thread 0 its time.
+void finishIteration(SearchThread& t, const RootState& r, int depth) {
+  {
+    std::lock_guard<std::mutex> guard(statsLock);
+    control.nodes_by_depth[std::min(depth, kStackSize - 1)] += t.nodes.load(std::memory_order_relaxed);
+  }
+  if (r.main && !stopped()) {
+    control.last_iteration_time = control.elapsed.load();
+    control.last_iteration_depth = depth;
+  }
+}
+
+}  // namespace
+
+void rootSearch(SearchThread& t) {
+  RootState r;
+  setUpRoot(t, r);
+  if (!collectRootMoves(t, r)) return;
+  if (control.limits.depth_limit == 0 && r.main) {
+    answerFromQuiescence(t, r);
     return;
   }
-  if (!main && control.root_tb_result.load() != kTbRootNone) return;
+  if (!r.main && control.root_tb_result.load() != kTbRootNone) return;
 
   t.threadCompletedDepth = 0;
   for (int d = 1;; ++d) {
-    if (d + t.history.undoCount > 883 || d + 1 > 68) break;
-    int depth = d;
-    if (!main && d > 5 && d < control.limits.depth_limit && control.multi_pv == 1) {
-      const int n = threadCount, k = (n + 14) / 4;
-      int busy = 0;
-      for (SearchThread* other : threads)
-        if (other && other->threadIterationDepth.load(std::memory_order_relaxed) >= d) ++busy;
-      if (busy >= k) ++depth;
-      if (busy >= 3 * k) ++depth;
-      depth = std::min(std::max(depth, control.iteration_depth.load()), control.limits.depth_limit);
-      for (int i = 1; i < t.rootMoveCount; ++i) {
-        t.seed = t.seed * 1357 + 1234567;
-        t.rootMoves[i].score = static_cast<int16_t>(t.rootMoves[i].score - (t.seed & 15));
-      }
-    }
-    if (main) control.iteration_depth = depth;
+    if (d + t.history.undoCount > kDeepestLine || d + 1 > kMaxIterations) break;
+    const bool skips = !r.main && d > kHelperSkipFrom && d < control.limits.depth_limit && control.multi_pv == 1;
+    const int depth = skips ? helperDepth(t, d) : d;
+    if (r.main) control.iteration_depth = depth;
     t.threadIterationDepth = depth;
-    root.depth = static_cast<int16_t>(depth);
-
+    t.stack[1].depth = static_cast<int16_t>(depth);
     for (int line = 0; line < control.multi_pv && line < t.rootMoveCount; ++line) {
-      const int V = t.threadBestScore.load();
-      t.failState = kNotFailing;
-      int delta = std::abs(V) / 16 + 25;
-      int alpha, beta;
-      if (depth >= 6) {
-        alpha = V - delta;
-        beta = V + delta;
-      } else if (depth >= 2) {
-        delta += 60 - 10 * depth;
-        alpha = V - delta;
-        beta = V + delta;
-      } else {
-        alpha = -kInfinity;
-        beta = kInfinity;
-        delta += 50;
-      }
-      while (!stopped()) {
-        if (alpha < -5000) alpha = -kInfinity;
-        if (beta > 5000) beta = kInfinity;
-        int best = -kInfinity;
-        int searched = 0;
-        root.movesSearched = 0;
-        for (int i = line; i < t.rootMoveCount; ++i) {
-          selectRootMove(t, i);
-          MoveEntry& e = t.rootMoves[i];
-          const Move m = e.move;
-          const int moveClass = moveClassOf(pos, m);
-          root.moveClass = static_cast<uint16_t>(moveClass);
-          e.score = static_cast<int16_t>(kSearchedOrder - searched);
-          const float elapsed = control.elapsed.load(std::memory_order_relaxed);
-          if (main && line == 0 && platform::uci_mode && elapsed > 3.5f && elapsed > control.settings.noise) progressLines(t, searched, m);
-          int reduction = 0;
-          if (main && line == 0 && depth >= 6 && searched >= 5 && !inCheck && moveClass == 0) {
-            int previous = control.score_history[depth - 1];
-            int bar = previous < kLossBand + kRootReductionMargin ? kTbLossAtRoot : previous - kRootReductionMargin;
-            if (bar < best && pos.pieceMaterial[us] > 0 && (pos.materialSignature[us] & 15)) reduction = 1;
-          }
-          root.currentMove = m;
-          root.currentPiece = e.piece;
-          ttPrefetch(makeMove(pos, m));
-          int score;
-          if (searched == 0 || (depth <= 1 && control.settings.target_nps > kFullWindowBelowNps)) {
-            score = -search(t, 2, depth - 1, -beta, -alpha, 0);
-            e.score = static_cast<int16_t>(std::clamp(score, -32000, 32000));
-          } else {
-            const int a = std::max(alpha, best);
-            score = -search(t, 2, depth - 1 - reduction, -a - 1, -a, 1);
-            if (score > a && !stopped()) {
-              root.reSearching = 1;
-              score = -search(t, 2, depth - 1, -beta, -alpha, 0);
-              root.reSearching = 0;
-              if (score > alpha) e.score = static_cast<int16_t>(std::clamp(score, -32000, 32000));
-            }
-          }
-          unmakeMove(pos);
-          if (stopped()) break;
-          ++searched;
-          root.movesSearched = static_cast<int16_t>(searched);
-          if (score > best) {
-            t.threadBestScore = score;
-            t.threadBestMove = m;
-            t.threadCompletedDepth = depth;
-            copyLine(t.threadLine, m, t.pv[2]);
-            if (main) completeLine(t, t.threadLine, depth, score);
-            if (main && line == 0) {
-              // best_line[1] holds a stand-in move until the first one is searched.
-              if (m != control.best_line[1] || control.completed_depth == 0) control.best_change_depth = depth;
-              control.best_score = score;
-              control.completed_depth = depth;
-              std::copy(t.threadLine, t.threadLine + kStackSize, control.best_line);
-              control.score_history[depth] = score;
-              const float el = control.elapsed.load(std::memory_order_relaxed);
-              if (depth > 1 && control.multi_pv == 1 && (stopped() || el >= control.settings.noise) && control.settings.noise < kNoOutput)
-                reportSearchInfo(t, 0, depth, score, control.best_line);
-            }
-            best = score;
-          }
-          if (best > alpha) {
-            if (best >= beta) {
-              t.failState = kFailingHigh;
-              break;
-            }
-            t.failState = kNotFailing;
-          } else {
-            t.failState = kFailingLow;
-          }
-        }
-        // Searched moves by their new scores, unsearched ones behind them.
-        for (int i = line; i < line + searched; ++i) selectRootMove(t, i);
-        for (int i = line + searched, k = 0; i < t.rootMoveCount; ++i, ++k)
-          t.rootMoves[i].score = static_cast<int16_t>(kUnsearchedOrder - k);
-        if (stopped()) break;
-        if (best > alpha && best < beta) break;
-        if (best <= alpha) alpha -= delta;
-        if (best >= beta) beta += delta;
-        delta *= 2;
-      }
+      searchLine(t, r, depth, line);
       if (stopped()) break;
-      if (main && control.multi_pv > 1 && (stopped() || control.elapsed.load() >= control.settings.noise) &&
-          control.settings.noise < kNoOutput &&
-          t.threadLine[1])
+      if (r.main && control.multi_pv > 1 && pastNoise() && showsLines() && t.threadLine[1])
         reportSearchInfo(t, line + 1, depth, t.threadBestScore, t.threadLine);
     }
-    {
-      std::lock_guard<std::mutex> guard(statsLock);
-      control.nodes_by_depth[std::min(depth, kStackSize - 1)] += t.nodes.load(std::memory_order_relaxed);
-    }
-    if (main && !stopped()) {
-      control.last_iteration_time = control.elapsed.load();
-      control.last_iteration_depth = depth;
-    }
+    finishIteration(t, r, depth);
     const int score = t.threadBestScore.load();
     // A mate within the depth searched is final.
     const bool mateFound = score >= kMateValue - 1 - depth || score < depth + 1 - kMateValue;
     if (stopped() || mateFound || depth >= control.limits.depth_limit) break;
   }
-  if (main) stop_requested = 1;
+  if (r.main) stop_requested = 1;
 }
 
 }  // namespace search
