@@ -14,8 +14,6 @@ using namespace board;
 
 namespace {
 
-// Thread 0 reads the clock itself once per this many nodes (under a millisecond).
-constexpr uint64_t kDeadlineCheckMask = 1023;
 
 // A quiet move that late-move pruning keeps because it creates a threat.
 bool createsThreat(const Position& pos, Move m) {
@@ -199,8 +197,25 @@ int staticEvaluation(SearchThread& t, int ply, bool inCheck) {
   return eval * (128 - pos.rule50) / 128;
 }
 
-int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType) {
-  Position& pos = t.position;
+namespace {
+
+// Thread 0 reads the clock itself once per this many nodes (under a millisecond).
+constexpr uint64_t kDeadlineCheckMask = 1023;
+// Nodes beyond this ply return their static score.
+constexpr int kMaxSearchPly = 65;
+// A dangerous pawn move (promotion, push to the seventh) is extended below this depth.
+constexpr int kPawnRushExtensionBelow = 3;
+// Null move: R = 4 from depth 10 with more than a minor piece, else 3; a
+// fail-high from depth 6 on reduces the node by 5 instead of cutting it.
+constexpr int kNullDeepFrom = 10, kNullDeepReduction = 4, kNullReduction = 3;
+constexpr int kNullVerifyFrom = 6, kNullFailHighReduction = 5;
+// Internal iterative deepening: depth - 3 at PV nodes and after razoring,
+// depth - 5 (one more below depth 9) elsewhere, when the static score is
+// no more than 199 below alpha.
+constexpr int kIidPvReduction = 3, kIidReduction = 5, kIidShallowBelow = 9, kIidEvalMargin = 199;
+
+// 1. Node accounting; true when the search must stop here.
+bool mustStop(SearchThread& t) {
   // Only this thread writes its counter: a plain increment, readable by others.
   const uint64_t nodes = t.nodes.load(std::memory_order_relaxed) + 1;
   t.nodes.store(nodes, std::memory_order_relaxed);
@@ -209,13 +224,11 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
     throttle(t);
   if (nodes > t.nodeLimit && t.threadCompletedDepth.load(std::memory_order_relaxed) >= 2) stop_requested = 1;
   if ((nodes & kDeadlineCheckMask) == 0 && t.threadIndex == 0) checkDeadline();
-  if (stop_requested.load(std::memory_order_relaxed)) return 0;
+  return stop_requested.load(std::memory_order_relaxed) != 0;
+}
 
-  if (ply > t.selDepth) t.selDepth = ply;
-  alpha = std::max(alpha, ply - kMateValue);
-  beta = std::min(beta, kMateValue - 1 - ply);
-  if (alpha >= beta) return alpha;
-
+// 3. The stack entry of a new node; returns whether the side to move is in check.
+bool enterNode(SearchThread& t, int ply, int nodeType) {
   StackEntry& s = t.stack[ply];
   s.threat[0] = s.threat[1] = 0;
   s.tbResult = -1;
@@ -224,99 +237,154 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
   s.moveClass = 0;
   s.ttMove = 0;
   t.pv[ply][ply] = t.pv[ply][ply + 1] = 0;
-  if (nodeType >= -1 && nodeType <= 1) ++t.nodeTypeCount[nodeType + 1];
-
+  if (nodeType >= kAllNode && nodeType <= kCutNode) ++t.nodeTypeCount[nodeType + 1];
+  const Position& pos = t.position;
   const int us = pos.sideToMove;
   const int checker = findAttacker(pos, pos.kingSquare[us], us ^ 1, occupied(pos));
-  const bool inCheck = checker != kNoSquare;
   s.checker = static_cast<uint8_t>(checker);
-  s.inCheck = inCheck;
+  s.inCheck = checker != kNoSquare;
+  return s.inCheck;
+}
 
-  // Moves made since the root: ply 2 is one move deep.
-  if (isDraw(pos, ply - 1)) return 0;
-  if (ply > 65) return inCheck ? 0 : staticEvaluation(t, ply, false);
-
-  const StackEntry& parent = t.stack[ply - 1];
-  int extension = 0;
-  if (inCheck) {
-    extension = 1;
-  } else if (pos.pieceMaterial[us] == 0) {
+// 5. Check, a piece captured into a pawn ending, or a dangerous pawn move near the horizon.
+int extensionOf(const SearchThread& t, int ply, int depth, bool inCheck) {
+  if (inCheck) return 1;
+  const Position& pos = t.position;
+  if (pos.pieceMaterial[pos.sideToMove] == 0) {
     const int captured = t.history.undoCount > 0 ? t.history.undoStack[t.history.undoCount - 1].capturedType : 0;
-    if (captured >= kKnight && captured <= kQueen) extension = 1;
+    if (captured >= kKnight && captured <= kQueen) return 1;
   }
-  if (!extension && depth < 3 && (parent.moveClass & kClassPawnRush)) extension = 1;
-  depth += extension;
+  return depth < kPawnRushExtensionBelow && (t.stack[ply - 1].moveClass & kClassPawnRush) ? 1 : 0;
+}
+
+// What the table said of the node.
+struct TableHint {
+  int depth = 0;
+  bool low = false, high = false;  // the entry bounds the score below alpha / above beta
+};
+
+// 6. The table probe; true with cut set when the entry settles a non-PV node.
+bool probeTable(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType, TableHint& hint, int& cut) {
+  const Position& pos = t.position;
+  ++t.ttProbes;
+  HashProbe h;
+  if (!ttProbe(pos, h)) return false;
+  ++t.ttHits;
+  t.stack[ply].ttMove = h.move;
+  hint.depth = h.depth;
+  int v = h.score;
+  if (v < kLossBand) v += ply;
+  else if (v > kWinBand) v -= ply;
+  hint.low = v <= alpha && h.bound != kBoundLower;
+  hint.high = v >= beta && h.bound != kBoundUpper;
+  // An entry that could straddle a fifty-move draw does not cut.
+  if (depth > hint.depth || nodeType == kPvNode || pos.rule50 + hint.depth >= kFiftyMovePlies) return false;
+  if (hint.low) cut = alpha;
+  else if (hint.high) cut = beta;
+  else return false;
+  return true;
+}
+
+// 9. The null move, tried when the side has pieces and pawns and no null
+// move was made just before. Returns the reduced depth, or -1 for a cut.
+int nullMoveDepth(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType) {
+  Position& pos = t.position;
+  StackEntry& s = t.stack[ply];
+  const int us = pos.sideToMove;
+  int R = (depth >= kNullDeepFrom && pos.pieceMaterial[us] > 3) ? kNullDeepReduction : kNullReduction;
+  if (depth - R < 1) --R;
+  s.currentMove = 0;
+  s.currentPiece = 0;
+  s.moveClass = 0;
+  ttPrefetch(makeNullMove(pos));
+  const int score = -search(t, ply + 1, depth - R - 1, -beta, -alpha, -nodeType);
+  unmakeNullMove(pos);
+  if (stop_requested.load(std::memory_order_relaxed) || score < beta) return depth;
+  if (depth < kNullVerifyFrom) return -1;
+  s.depth = static_cast<int16_t>(depth - kNullFailHighReduction);
+  return depth - kNullFailHighReduction;
+}
+
+int iidDepthOf(int depth, bool pvLike) {
+  return pvLike ? depth - kIidPvReduction : depth - kIidReduction + (depth < kIidShallowBelow ? 1 : 0);
+}
+
+}  // namespace
+
+int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType) {
+  Position& pos = t.position;
+  // 1. Accounting, limits and the stop flag.
+  if (mustStop(t)) return 0;
+  if (ply > t.selDepth) t.selDepth = ply;
+
+  // 2. Mate-distance window.
+  alpha = std::max(alpha, ply - kMateValue);
+  beta = std::min(beta, kMateValue - 1 - ply);
+  if (alpha >= beta) return alpha;
+
+  // 3. The node's stack entry.
+  const bool inCheck = enterNode(t, ply, nodeType);
+  StackEntry& s = t.stack[ply];
+  const StackEntry& parent = t.stack[ply - 1];
+  const int us = pos.sideToMove;
+
+  // 4. Draws (ply 2 is one move from the root) and the ply limit.
+  if (isDraw(pos, ply - 1)) return 0;
+  if (ply > kMaxSearchPly) return inCheck ? 0 : staticEvaluation(t, ply, false);
+
+  // 5. Extensions.
+  depth += extensionOf(t, ply, depth, inCheck);
   s.depth = static_cast<int16_t>(depth);
 
-  int ttDepth = 0;
-  bool ttLow = false, ttHigh = false;
-  if (depth >= 0 && ttIsEnabled()) {
-    ++t.ttProbes;
-    HashProbe h;
-    if (ttProbe(pos, h)) {
-      ++t.ttHits;
-      s.ttMove = h.move;
-      ttDepth = h.depth;
-      int v = h.score;
-      if (v < kLossBand) v += ply;
-      else if (v > kWinBand) v -= ply;
-      ttLow = v <= alpha && h.bound != kBoundLower;
-      ttHigh = v >= beta && h.bound != kBoundUpper;
-      if (depth <= ttDepth && nodeType != 0 && pos.rule50 + ttDepth < 100) {
-        if (ttLow) return alpha;
-        if (ttHigh) return beta;
-      }
-    }
-  }
+  // 6. Transposition table.
+  TableHint hint;
+  int cut = 0;
+  if (depth >= 0 && ttIsEnabled() && probeTable(t, ply, depth, alpha, beta, nodeType, hint, cut)) return cut;
 
+  // 7. Static evaluation; in check every move is searched, at the horizon
+  // the quiescence search takes over.
   const int eval = staticEvaluation(t, ply, inCheck);
   s.staticEval = static_cast<int16_t>(eval);
   if (inCheck) return searchMoves(t, ply, depth, alpha, beta, true, nodeType);
   if (depth <= 0) return quiesce(t, ply, depth, alpha, beta, nodeType);
 
+  // 8. Razoring: far below alpha near the horizon, a non-PV node drops into quiescence.
   int iidDepth;
   const int d11 = std::min(depth, 11);
-  if (depth <= sel.FP_depth && eval <= alpha - sel.FP_margin[d11] && !ttHigh && alpha <= kWinBand) {
-    if (nodeType != 0) return quiesce(t, ply, depth, alpha, beta, nodeType);
-    iidDepth = depth - 3;
+  if (depth <= sel.FP_depth && eval <= alpha - sel.FP_margin[d11] && !hint.high && alpha <= kWinBand) {
+    if (nodeType != kPvNode) return quiesce(t, ply, depth, alpha, beta, nodeType);
+    iidDepth = iidDepthOf(depth, true);
   } else if (eval >= beta + sel.BP_margin) {
-    if (nodeType == 0) {
-      iidDepth = depth - 3;
+    // 9. Well above beta: threat pruning, then the null move (non-PV nodes).
+    if (nodeType == kPvNode) {
+      iidDepth = iidDepthOf(depth, true);
     } else {
-      const bool hasPawn = (pos.materialSignature[us] & 15) != 0;
-      if (!parent.reSearching && !ttLow && pos.pieceMaterial[us] > 0 && hasPawn && beta > kTbLossAtRoot) {
+      const bool hasPawn = (pos.materialSignature[us] & kSignaturePawns) != 0;
+      if (!parent.reSearching && !hint.low && pos.pieceMaterial[us] > 0 && hasPawn && beta > kTbLossAtRoot) {
         if (depth <= sel.SEP_depth && sepPrune(t, ply, depth, eval, beta)) return beta;
         const bool nullBefore = parent.currentMove == 0 || (ply >= 3 && t.stack[ply - 2].currentMove == 0);
         if (depth >= sel.NMP_depth && !nullBefore) {
-          int R = (depth >= 10 && pos.pieceMaterial[us] > 3) ? 4 : 3;
-          if (depth - R < 1) --R;
-          s.currentMove = 0;
-          s.currentPiece = 0;
-          s.moveClass = 0;
-          ttPrefetch(makeNullMove(pos));
-          const int score = -search(t, ply + 1, depth - R - 1, -beta, -alpha, -nodeType);
-          unmakeNullMove(pos);
+          depth = nullMoveDepth(t, ply, depth, alpha, beta, nodeType);
           if (stop_requested.load(std::memory_order_relaxed)) return 0;
-          if (score >= beta) {
-            if (depth < 6) return beta;
-            depth -= 5;
-            s.depth = static_cast<int16_t>(depth);
-          }
+          if (depth < 0) return beta;
         }
       }
-      iidDepth = depth - 5 + (depth < 9 ? 1 : 0);
+      iidDepth = iidDepthOf(depth, false);
     }
   } else {
-    iidDepth = nodeType == 0 ? depth - 3 : depth - 5 + (depth < 9 ? 1 : 0);
+    iidDepth = iidDepthOf(depth, nodeType == kPvNode);
   }
 
-  if (std::max(ttDepth, 0) < iidDepth && eval >= alpha - 199) {
+  // 10. Internal iterative deepening finds a move to try first.
+  if (std::max(hint.depth, 0) < iidDepth && eval >= alpha - kIidEvalMargin) {
     s.iidActive = 1;
     searchMoves(t, ply, iidDepth, alpha, beta, false, nodeType);
     s.iidActive = 0;
     if (stop_requested.load(std::memory_order_relaxed)) return 0;
     s.ttMove = t.pv[ply][ply];
   }
+
+  // 11. The moves.
   return searchMoves(t, ply, depth, alpha, beta, false, nodeType);
 }
 
