@@ -45,201 +45,213 @@ constexpr float kDepthSwitchTime = 10000, kNodeSwitchTime = 1000;
 
 int clampInt(double v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
 
-// Returns -1 to go on, else the exit status.
-int parseSwitches(int argc, char** argv, Settings& s) {
-  EngineOptions& o = live_options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](const char*& out) {
-      if (i + 1 >= argc) {
-        platform::outputFormat("switch %s needs a value", a.c_str());
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    auto number = [&](double& out) {
-      const char* text;
-      return value(text) && readNumber(a.c_str(), text, out);
-    };
-    const char* text = nullptr;
-    double v = 0;
-    if (a == "-uci") {
-      platform::uci_mode = 1;
-    } else if (a == "-c") {
-      platform::uci_mode = 0;
-    } else if (a == "-log") {
-      o.Log = 1;
-    } else if (a == "-noise") {
-      if (!number(v)) return 1;
-      noise = v;
-    } else if (a == "-quiet") {
-      o.Log = 0;
-      noise = search::kNoOutput;
-    } else if (a == "-cfg") {
-      if (!value(text)) return 1;
-      o.ConfigFilePath = std::string(text).substr(0, 143);
-    } else if (a == "-d") {
-      if (!number(v)) return 1;
-      command_line_limits.depth_limit = clampInt(v, 0, search::kMaxDepth);
-      command_line_limits.level_moves = 1;
-      command_line_limits.level_time = kDepthSwitchTime;
-    } else if (a == "-t") {
-      if (!number(v)) return 1;
-      if (v < 0) v = 0;
-      command_line_limits.level_moves = 1;
-      command_line_limits.level_time = static_cast<float>(v);
-    } else if (a == "-n") {
-      if (!number(v)) return 1;
-      command_line_limits.level_moves = 1;
-      command_line_limits.level_time = kNodeSwitchTime;
-      command_line_limits.node_limit = v <= 0 ? 0 : v >= 1e18 ? uint64_t{1000000000000000000} : static_cast<uint64_t>(v);
-    } else if (a == "-nps") {
-      if (!number(v)) return 1;
-      if (v <= 0) {
-        platform::output_line("switch -nps needs a positive rate");
-        return 1;
-      }
-      o.UCI_LimitStrength = 1;
-      o.UCI_Elo = static_cast<int16_t>(clampInt(std::log(v) * 150 + 1050, 0, 32767));
-      printf("Elo= %d\n", o.UCI_Elo);
-      fflush(stdout);
-    } else if (a == "-hash") {
-      if (!number(v)) return 1;
-      o.Hash = clampInt(v, 0, 32768);
-    } else if (a == "-threads") {
-      if (!number(v)) return 1;
-      o.Threads = static_cast<int16_t>(clampInt(v, 1, 160));
-    } else if (a == "-book") {
-      if (!value(text)) return 1;
-      o.OwnBook_File = std::string(text).substr(0, 143);
-    } else if (a == "-tbpath") {
-      if (!value(text)) return 1;
-      o.SyzygyPath = std::string(text).substr(0, 143);
-    } else if (a == "-tbx") {
-      if (o.SyzygyPath.empty())
-        platform::output_line("-tbx: no SyzygyPath is set; use -tbpath or the SyzygyPath option");
-      else
-        platform::outputFormat("-tbx: using SyzygyPath '%s'", o.SyzygyPath.c_str());
-    } else if (a == "-use_hce") {
-      eval::eval_mode = 0;
-    } else if (a == "-use_nn") {
-      eval::eval_mode = 1;
-    } else if (a == "-train_nn") {
-      eval::eval_mode = 2;
-    } else if (a == "-dump_epd") {
-      eval::eval_mode = 3;
-    } else if (a == "-o") {
-      if (!value(text)) return 1;
-      s.outputFile = text;
-    } else if (a == "-anepd") {
-      if (!value(text)) return 1;
-      s.inputFile = text;
-      s.runMode = kEpdTest;
-      s.modeSwitch = argv[i - 1];
-    } else if (a.find("-scan_pgn") != std::string::npos) {
-      if (!value(text)) return 1;
-      s.pgnFile = text;
-      static const char* kScans[4] = {"-scan_pgn1", "-scan_pgn2", "-scan_pgn3", "-scan_pgn4"};
-      for (int k = 0; k < 4; ++k)
-        if (a == kScans[k]) {
-          s.runMode = kScan1 + k;
-          s.modeSwitch = kScans[k];
-        }
-    } else if (a == "-bench" || a == "-bench2" || a == "-pbench" || a == "-mkconfig") {
-      s.runMode = a == "-bench" ? kBench : a == "-bench2" ? kBench2 : a == "-pbench" ? kPBench : kMakeConfig;
-      s.modeSwitch = argv[i];
-    } else if (a == "-mkbook") {
-      if (!value(text)) return 1;
-      s.pgnFile = text;
-      s.runMode = kMakeBook;
-      s.modeSwitch = argv[i - 1];
-    } else if (a == "-mktune1" || a == "-mktune2") {
-      if (!value(text)) return 1;
-      s.inputFile = text;
-      s.runMode = a == "-mktune1" ? kMakeTune1 : kMakeTune2;
-      s.modeSwitch = argv[i - 1];
-    } else if (a == "-mktraindata") {
-      if (i + 2 >= argc) return 1;
-      s.inputFile = argv[i + 1];
-      i += 2;
-      s.runMode = kTrainData;
-    } else if (a == "-tune" || a == "-tune2") {
-      if (i + 3 >= argc) return 1;
-      s.inputFile = argv[i + 1];
-      i += 3;
-      if (i + 1 < argc && (argv[i + 1][0] == '0' || argv[i + 1][0] == '1')) ++i;
-      o.Hash = 0;
-      s.runMode = a == "-tune" ? kTune : kTune2;
-    }
-    // anything else is ignored
-  }
-  return -1;
+// How a switch takes its argument.
+enum SwitchArg { kNoValue, kNumber, kText, kOwnArgs };
+
+struct SwitchCall {
+  Settings& s;
+  const char* name;
+  double number = 0;         // kNumber
+  const char* text = nullptr;  // kText
+  int argc;
+  char** argv;
+  int& index;  // kOwnArgs: the switch's position; moved past what it takes
+};
+
+// -1 to go on, else the exit status.
+using SwitchAction = int (*)(SwitchCall&);
+constexpr int kGoOn = -1;
+
+struct SwitchEntry {
+  const char* name;
+  SwitchArg arg;
+  SwitchAction action;
+};
+
+std::string cut143(const char* text) { return std::string(text).substr(0, 143); }
+
+int setMode(SwitchCall& c, int mode) {
+  c.s.runMode = mode;
+  c.s.modeSwitch = c.name;
+  return kGoOn;
 }
 
-}  // namespace
+int fixedDepth(SwitchCall& c) {
+  command_line_limits.depth_limit = clampInt(c.number, 0, search::kMaxDepth);
+  command_line_limits.level_moves = 1;
+  command_line_limits.level_time = kDepthSwitchTime;
+  return kGoOn;
+}
 
-int runEngine(int argc, char** argv) {
-  platform::ignoreSigpipe();
-  srand(static_cast<unsigned>(static_cast<long long>(platform::nowSeconds() * 1000)));
-  if (!search::createGameRecord()) return 1;
-  initAttackTables();
-  eval::initKpk();
-  search::initSearchTables();
+int fixedTime(SwitchCall& c) {
+  command_line_limits.level_moves = 1;
+  command_line_limits.level_time = static_cast<float>(c.number < 0 ? 0 : c.number);
+  return kGoOn;
+}
 
-  live_options = EngineOptions{};
-  saved_options = live_options;
-  command_line_limits = search::SearchLimits{};
-  noise = 0;
-  eval::eval_mode = 1;
-  platform::uci_mode = 1;
+int fixedNodes(SwitchCall& c) {
+  const double v = c.number;
+  command_line_limits.level_moves = 1;
+  command_line_limits.level_time = kNodeSwitchTime;
+  command_line_limits.node_limit = v <= 0 ? 0 : v >= 1e18 ? uint64_t{1000000000000000000} : static_cast<uint64_t>(v);
+  return kGoOn;
+}
 
-  Settings settings;
-  if (int status = parseSwitches(argc, argv, settings); status >= 0) return status;
-  if (settings.runMode == kTune || settings.runMode == kTune2 || settings.runMode == kTrainData || eval::eval_mode == 2) {
-    platform::output_line("Need to compile with 'make ttune'\n");
+int nodeRate(SwitchCall& c) {
+  if (c.number <= 0) {
+    platform::output_line("switch -nps needs a positive rate");
     return 1;
   }
-  go_limits = command_line_limits;
-  search::threadCount = live_options.Threads;
-  // Fixed-limit runs need little table.
-  EngineOptions& o = live_options;
-  if (go_limits.depth_limit <= 7) o.Hash = 1;
-  else if (go_limits.depth_limit <= 12) o.Hash = 1 << (go_limits.depth_limit - 7);
-  if (go_limits.node_limit) {
+  live_options.UCI_LimitStrength = 1;
+  live_options.UCI_Elo = static_cast<int16_t>(clampInt(std::log(c.number) * 150 + 1050, 0, 32767));
+  platform::outputFormat("Elo= %d", live_options.UCI_Elo);
+  return kGoOn;
+}
+
+int tablebaseTool(SwitchCall&) {
+  const std::string& path = live_options.SyzygyPath;
+  if (path.empty()) platform::output_line("-tbx: no SyzygyPath is set; use -tbpath or the SyzygyPath option");
+  else platform::outputFormat("-tbx: using SyzygyPath '%s'", path.c_str());
+  return kGoOn;
+}
+
+// "-mktraindata" in out, "-tune" / "-tune2" with three files and an optional 0/1.
+int trainingData(SwitchCall& c) {
+  if (c.index + 2 >= c.argc) return 1;
+  c.s.inputFile = c.argv[c.index + 1];
+  c.index += 2;
+  c.s.runMode = kTrainData;
+  return kGoOn;
+}
+
+int tuner(SwitchCall& c) {
+  if (c.index + 3 >= c.argc) return 1;
+  c.s.inputFile = c.argv[c.index + 1];
+  c.index += 3;
+  if (c.index + 1 < c.argc && (c.argv[c.index + 1][0] == '0' || c.argv[c.index + 1][0] == '1')) ++c.index;
+  live_options.Hash = 0;
+  c.s.runMode = std::string(c.name) == "-tune" ? kTune : kTune2;
+  return kGoOn;
+}
+
+const SwitchEntry kSwitches[] = {
+    {"-uci", kNoValue, [](SwitchCall&) { platform::uci_mode = 1; return kGoOn; }},
+    {"-c", kNoValue, [](SwitchCall&) { platform::uci_mode = 0; return kGoOn; }},
+    {"-log", kNoValue, [](SwitchCall&) { live_options.Log = 1; return kGoOn; }},
+    {"-noise", kNumber, [](SwitchCall& c) { noise = c.number; return kGoOn; }},
+    {"-quiet", kNoValue, [](SwitchCall&) { live_options.Log = 0; noise = search::kNoOutput; return kGoOn; }},
+    {"-cfg", kText, [](SwitchCall& c) { live_options.ConfigFilePath = cut143(c.text); return kGoOn; }},
+    {"-d", kNumber, fixedDepth},
+    {"-t", kNumber, fixedTime},
+    {"-n", kNumber, fixedNodes},
+    {"-nps", kNumber, nodeRate},
+    {"-hash", kNumber, [](SwitchCall& c) { live_options.Hash = clampInt(c.number, 0, 32768); return kGoOn; }},
+    {"-threads", kNumber,
+     [](SwitchCall& c) { live_options.Threads = static_cast<int16_t>(clampInt(c.number, 1, 160)); return kGoOn; }},
+    {"-book", kText, [](SwitchCall& c) { live_options.OwnBook_File = cut143(c.text); return kGoOn; }},
+    {"-tbpath", kText, [](SwitchCall& c) { live_options.SyzygyPath = cut143(c.text); return kGoOn; }},
+    {"-tbx", kNoValue, tablebaseTool},
+    {"-use_hce", kNoValue, [](SwitchCall&) { eval::eval_mode = eval::kHandCrafted; return kGoOn; }},
+    {"-use_nn", kNoValue, [](SwitchCall&) { eval::eval_mode = eval::kNetwork; return kGoOn; }},
+    {"-train_nn", kNoValue, [](SwitchCall&) { eval::eval_mode = eval::kTrainingData; return kGoOn; }},
+    {"-dump_epd", kNoValue, [](SwitchCall&) { eval::eval_mode = eval::kEpdDump; return kGoOn; }},
+    {"-o", kText, [](SwitchCall& c) { c.s.outputFile = c.text; return kGoOn; }},
+    {"-anepd", kText, [](SwitchCall& c) { c.s.inputFile = c.text; return setMode(c, kEpdTest); }},
+    {"-scan_pgn1", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kScan1); }},
+    {"-scan_pgn2", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kScan1 + 1); }},
+    {"-scan_pgn3", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kScan1 + 2); }},
+    {"-scan_pgn4", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kScan4); }},
+    {"-bench", kNoValue, [](SwitchCall& c) { return setMode(c, kBench); }},
+    {"-bench2", kNoValue, [](SwitchCall& c) { return setMode(c, kBench2); }},
+    {"-pbench", kNoValue, [](SwitchCall& c) { return setMode(c, kPBench); }},
+    {"-mkconfig", kNoValue, [](SwitchCall& c) { return setMode(c, kMakeConfig); }},
+    {"-mkbook", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kMakeBook); }},
+    {"-mktune1", kText, [](SwitchCall& c) { c.s.inputFile = c.text; return setMode(c, kMakeTune1); }},
+    {"-mktune2", kText, [](SwitchCall& c) { c.s.inputFile = c.text; return setMode(c, kMakeTune2); }},
+    {"-mktraindata", kOwnArgs, trainingData},
+    {"-tune", kOwnArgs, tuner},
+    {"-tune2", kOwnArgs, tuner},
+};
+
+const SwitchEntry* findSwitch(const std::string& name) {
+  for (const SwitchEntry& e : kSwitches)
+    if (name == e.name) return &e;
+  return nullptr;
+}
+
+// Returns -1 to go on, else the exit status. Unknown switches are ignored;
+// another spelling of "-scan_pgn" still takes its file.
+int parseSwitches(int argc, char** argv, Settings& s) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    const SwitchEntry* e = findSwitch(a);
+    const SwitchArg arg = e ? e->arg : a.find("-scan_pgn") != std::string::npos ? kText : kNoValue;
+    SwitchCall call{s, argv[i], 0, nullptr, argc, argv, i};
+    if (arg == kNumber || arg == kText) {
+      if (i + 1 >= argc) {
+        platform::outputFormat("switch %s needs a value", a.c_str());
+        return 1;
+      }
+      call.text = argv[++i];
+      if (arg == kNumber && !readNumber(a.c_str(), call.text, call.number)) return 1;
+    }
+    if (!e) continue;
+    if (const int status = e->action(call); status != kGoOn) return status;
+  }
+  return kGoOn;
+}
+
+// Fixed-limit runs need little table: the size follows the depth or node limit.
+int32_t tableSizeForLimits(const search::SearchLimits& l, int32_t asked) {
+  int32_t mb = asked;
+  if (l.depth_limit <= 7) mb = 1;
+  else if (l.depth_limit <= 12) mb = 1 << (l.depth_limit - 7);
+  if (l.node_limit) {
     static constexpr uint64_t kSteps[6] = {32000, 64000, 128000, 256000, 512000, 1024000};
-    o.Hash = 64;
+    mb = 64;
     for (int k = 0; k < 6; ++k)
-      if (go_limits.node_limit <= kSteps[k]) {
-        o.Hash = 1 << k;
+      if (l.node_limit <= kSteps[k]) {
+        mb = 1 << k;
         break;
       }
   }
+  return mb;
+}
+
+// Table, log, configuration, weights and the chosen evaluation; false when
+// the network cannot be loaded.
+bool prepareEngine() {
+  EngineOptions& o = live_options;
+  go_limits = command_line_limits;
+  search::threadCount = o.Threads;
+  o.Hash = tableSizeForLimits(go_limits, o.Hash);
   if (!search::ttAllocate(o.Hash)) o.Hash = static_cast<int32_t>(search::ttSizeMb());
   if (o.Log) setLogOption(true, false);
   saved_options = live_options;
   if (!o.ConfigFilePath.empty()) load_config();
-
-  eval::init_eval_params(live_options.personalityPercent, live_options.paramFile.c_str());
+  eval::init_eval_params(o.personalityPercent, o.paramFile.c_str());
   platform::outputFormat("Hello from %s\n", platform::kEngineName);
-  live_options.rebuild = 0;
-  if (eval::eval_mode != 0 && o.NN_file.size() > 4) {
-    if (!loadNetworkOption(true)) return 1;
-  } else {
-    eval::eval_mode = 0;
-    platform::output_line("using hand-crafted evaluation");
-  }
+  o.rebuild = 0;
+  if (eval::eval_mode != eval::kHandCrafted && o.NN_file.size() > 4) return loadNetworkOption(true);
+  eval::eval_mode = eval::kHandCrafted;
+  platform::output_line("using hand-crafted evaluation");
+  return true;
+}
 
-  int status = 0;
+void runCommandLoop() {
+  search::setStartPosition();
+  search::calibrateSpeed();
+  search::setStartPosition();
+  if (!platform::uci_mode) platform::output_line(boardDiagram(search::gamePosition()));
+  live_options.evalNoise = 1;
+  search::quit_requested = 0;
+  command_loop();
+}
+
+void runActivity(const Settings& settings) {
   switch (settings.runMode) {
     case kLoop:
-      search::setStartPosition();
-      search::calibrateSpeed();
-      search::setStartPosition();
-      if (!platform::uci_mode) platform::output_line(boardDiagram(search::gamePosition()));
-      live_options.evalNoise = 1;
-      search::quit_requested = 0;
-      command_loop();
+      runCommandLoop();
       break;
     case kEpdTest:
       tools::run_epd_test(settings.inputFile, settings.outputFile, go_limits, settingsForSearch(), poll_command);
@@ -256,12 +268,40 @@ int runEngine(int argc, char** argv) {
       platform::outputFormat("%s is not available in this build yet", settings.modeSwitch);
       break;
   }
+}
+
+}  // namespace
+
+int runEngine(int argc, char** argv) {
+  platform::ignoreSigpipe();
+  srand(static_cast<unsigned>(static_cast<long long>(platform::nowSeconds() * 1000)));
+  if (!search::createGameRecord()) return 1;
+  initAttackTables();
+  eval::initKpk();
+  search::initSearchTables();
+
+  live_options = EngineOptions{};
+  saved_options = live_options;
+  command_line_limits = search::SearchLimits{};
+  noise = 0;
+  eval::eval_mode = eval::kNetwork;
+  platform::uci_mode = 1;
+
+  Settings settings;
+  if (int status = parseSwitches(argc, argv, settings); status >= 0) return status;
+  if (settings.runMode == kTune || settings.runMode == kTune2 || settings.runMode == kTrainData ||
+      eval::eval_mode == eval::kTrainingData) {
+    platform::output_line("Need to compile with 'make ttune'\n");
+    return 1;
+  }
+  if (!prepareEngine()) return 1;
+  runActivity(settings);
   stopAndWait();
   platform::closeLogFile();
   search::releaseThreads();
   search::ttRelease();
   search::releaseGameRecord();
-  return status;
+  return 0;
 }
 
 }  // namespace protocol

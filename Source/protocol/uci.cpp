@@ -305,11 +305,14 @@ bool reportPending() {
 
 // Input is read while idle, while a finished search holds its answer, and
 // during a search past its first 15 ms unless it is stopping; a search that
-// is stopping or has finished is reported before the next command runs.
+// is stopping or has finished is reported before the next command runs. The
+// 15 ms count once the search thread is under way, so a thread the machine
+// is slow to schedule does not lose the commands behind its "go".
 bool mayReadInput(uint8_t state, float elapsed) {
   if (state == search::kIdle) return true;
   if (state & search::kFinishedFlag) return holdBestMove;
-  return elapsed > kFollowSearchSeconds && !search::stop_requested.load();
+  return elapsed > kFollowSearchSeconds && search::control.iteration_depth.load() > 0 &&
+         !search::stop_requested.load();
 }
 
 }  // namespace
