@@ -16,9 +16,10 @@ using namespace board;
 namespace {
 
 constexpr int kMaxLineMoves = 66;
-constexpr int kMostSolvedPlies = 3;
+constexpr int kMostSolvedPlies = 7;   // a missing end of a mate line
+constexpr int kMostReplacedPlies = 3;  // a wrong end of one
 // Moves the mate completion may make at the most (a few milliseconds).
-constexpr int kSolverBudget = 5000;
+constexpr int kSolverBudget = 4000;
 
 struct Budget {
   int left = kSolverBudget;
@@ -30,79 +31,58 @@ bool isMated(Position& pos) {
   return inCheck(pos, pos.sideToMove) && generateLegal(pos, list) == 0;
 }
 
-// A move of the side to move that mates at once, or 0.
-Move mateInOne(Position& pos, Budget& budget) {
-  MoveEntry list[kMaxMoves];
-  const int n = generateLegal(pos, list);
-  for (int i = 0; i < n && budget.spend(); ++i) {
-    makeMove(pos, list[i].move);
-    const bool mates = isMated(pos);
-    unmakeMove(pos);
-    if (mates) return list[i].move;
-  }
-  return 0;
-}
+bool loserMatedIn(Position& pos, int plies, Move* line, Budget& budget);
 
-// The side to move is mated in exactly two plies: one reply and the mate.
-bool replyThenMate(Position& pos, Budget& budget, Move* out) {
+// The side to move mates in exactly `plies` plies (odd): line[0..plies-1].
+// Beyond a mate in one only checks are tried, which is where such short
+// mates lie; what is not found within the budget is not found.
+bool winnerMatesIn(Position& pos, int plies, Move* line, Budget& budget) {
   MoveEntry list[kMaxMoves];
   const int n = generateLegal(pos, list);
-  for (int i = 0; i < n && budget.spend(); ++i) {
-    makeMove(pos, list[i].move);
-    const Move mate = mateInOne(pos, budget);
+  for (int i = 0; i < n; ++i) {
+    const Move m = list[i].move;
+    if (plies > 1 && !givesCheck(pos, m)) continue;
+    if (!budget.spend()) return false;
+    makeMove(pos, m);
+    const bool forced = plies == 1 ? isMated(pos) : loserMatedIn(pos, plies - 1, line + 1, budget);
     unmakeMove(pos);
-    if (mate) {
-      out[0] = list[i].move;
-      out[1] = mate;
+    if (forced) {
+      line[0] = m;
       return true;
     }
   }
   return false;
 }
 
-// Every reply to the move just made is mated at once (and there is one).
-bool allRepliesMated(Position& pos, Budget& budget, Move* firstPair) {
+// The side to move is mated in exactly `plies` plies (even, at least 2)
+// whatever it plays; line gets a reply that holds out that long.
+bool loserMatedIn(Position& pos, int plies, Move* line, Budget& budget) {
   MoveEntry list[kMaxMoves];
   const int n = generateLegal(pos, list);
   if (n == 0) return false;
+  bool chosen = false;
+  Move rest[kMostSolvedPlies];
   for (int i = 0; i < n; ++i) {
     if (!budget.spend()) return false;
     makeMove(pos, list[i].move);
-    const Move mate = mateInOne(pos, budget);
+    // A reply that allows a quicker mate is mated too, but not shown.
+    const bool quicker = plies >= 4 && winnerMatesIn(pos, plies - 3, rest, budget);
+    const bool mated = quicker || winnerMatesIn(pos, plies - 1, rest, budget);
     unmakeMove(pos);
-    if (!mate) return false;
-    if (i == 0) {
-      firstPair[0] = list[i].move;
-      firstPair[1] = mate;
+    if (!mated) return false;
+    if (!chosen && !quicker) {
+      line[0] = list[i].move;
+      std::copy(rest, rest + plies - 1, line + 1);
+      chosen = true;
     }
   }
-  return true;
+  return chosen;
 }
 
-// The side to move mates in exactly three plies; checks are tried first.
-bool mateInThreePlies(Position& pos, Budget& budget, Move* out) {
-  MoveEntry list[kMaxMoves];
-  const int n = generateLegal(pos, list);
-  for (int pass = 0; pass < 2; ++pass)
-    for (int i = 0; i < n && budget.left > 0; ++i) {
-      if (givesCheck(pos, list[i].move) != (pass == 0)) continue;
-      makeMove(pos, list[i].move);
-      const bool forced = allRepliesMated(pos, budget, out + 1);
-      unmakeMove(pos);
-      if (forced) {
-        out[0] = list[i].move;
-        return true;
-      }
-    }
-  return false;
-}
-
-bool solveMate(Position& pos, int plies, Move* out) {
+// The last `plies` plies of a mate line, from whichever side is to move.
+bool solveMate(Position& pos, int plies, bool winnerToMove, Move* out) {
   Budget budget;
-  if (plies == 1) return (out[0] = mateInOne(pos, budget)) != 0;
-  if (plies == 2) return replyThenMate(pos, budget, out);
-  if (plies == 3) return mateInThreePlies(pos, budget, out);
-  return false;
+  return winnerToMove ? winnerMatesIn(pos, plies, out, budget) : loserMatedIn(pos, plies, out, budget);
 }
 
 // The table score a node on a mate line must hold, `made` moves from the
@@ -133,9 +113,18 @@ int walkTable(Position& pos, Move* line, int made, int wanted, bool mate, int sc
 // A mate line that stops short, or ends without the mate, gets its last plies
 // worked out. Returns the new length (the moves stay made).
 int finishMate(Position& pos, Move* line, int made, int wanted) {
+  // Thread 0 alone reports lines: it need not try again what just failed.
+  static uint64_t failedKey = 0;
+  static int failedPlies = 0;
   Move tail[kMostSolvedPlies];
   if (made < wanted) {
-    if (wanted - made > kMostSolvedPlies || !solveMate(pos, wanted - made, tail)) return made;
+    const int plies = wanted - made;
+    if (plies > kMostSolvedPlies || (pos.key == failedKey && plies == failedPlies)) return made;
+    if (!solveMate(pos, plies, plies % 2 == 1, tail)) {
+      failedKey = pos.key;
+      failedPlies = plies;
+      return made;
+    }
     for (int i = 0; made < wanted; ++i) {
       line[++made] = tail[i];
       line[made + 1] = 0;
@@ -144,10 +133,10 @@ int finishMate(Position& pos, Move* line, int made, int wanted) {
     return made;
   }
   if (isMated(pos)) return made;
-  // The line has its length but not the mate: replace its tail.
-  for (int k = 1; k <= kMostSolvedPlies && k <= made; ++k) {
+  // The line has its length but not the mate: replace its last plies.
+  for (int k = 1; k <= kMostReplacedPlies && k <= made; ++k) {
     for (int i = 0; i < k; ++i) unmakeMove(pos);
-    if (solveMate(pos, k, tail)) {
+    if (solveMate(pos, k, k % 2 == 1, tail)) {
       for (int i = 0; i < k; ++i) {
         line[made - k + 1 + i] = tail[i];
         makeMove(pos, tail[i]);

@@ -14,6 +14,7 @@ namespace {
 
 class SearchInProcess : public searchtest::InProcessSearch {
  protected:
+  bool samePositionAsGame(const search::SearchThread& t) { return t.position.key == gamePosition().key; }
   // Sets the game position the way the "position" command does.
   void position(const std::string& args) {
     testutil::StdoutCapture quiet;
@@ -176,4 +177,44 @@ TEST_F(SearchInProcess, ClockGameDeadline) {
   search::checkTime();
   EXPECT_EQ(search::stop_requested.load(), 1);
   search::search_state = search::kIdle;
+}
+
+// A mate line the table does not hold is worked out to the mate: the winner's
+// moves, and replies that hold out as long as the score says.
+TEST_F(SearchInProcess, MateLinesAreCompletedToTheMate) {
+  struct Case {
+    const char* fen;
+    std::vector<const char*> given;
+    int matePly;  // ply of the mated side, the root being ply 1
+  } cases[] = {
+      {"2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - -", {"g3g6"}, 4},
+      {"2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - -", {"g3g6", "d8e8"}, 4},
+      {"3q1rk1/p4pp1/2pb3p/3p4/6Pr/1PNQ4/P1PB1PP1/4RRK1 b - -", {"d6h2", "g1h1", "h2g3"}, 10},
+  };
+  search::ttSetEnabled(false);  // nothing to walk: the completion alone
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fen);
+    setFen(c.fen);
+    search::prepareSearch(limits, settings);
+    ASSERT_EQ(search::prepareThread(0), 0);
+    search::SearchThread& t = *search::threads[0];
+    board::Move line[search::kStackSize] = {};
+    testutil::Board b(c.fen);
+    for (size_t i = 0; i < c.given.size(); ++i) {
+      line[i + 1] = mv(c.given[i]);
+    }
+    search::completeLine(t, line, 1, search::kMateValue - c.matePly);
+    int length = 0;
+    while (line[length + 1]) ++length;
+    EXPECT_EQ(length, c.matePly - 1);
+    for (int i = 1; i <= length; ++i) {
+      ASSERT_TRUE(board::isPseudoLegal(b.pos, line[i]) && board::isLegal(b.pos, b.pos.sideToMove, line[i])) << i;
+      board::makeMove(b.pos, line[i]);
+    }
+    board::MoveEntry list[board::kMaxMoves];
+    EXPECT_EQ(board::generateLegal(b.pos, list), 0);
+    EXPECT_TRUE(board::inCheck(b.pos, b.pos.sideToMove));
+    EXPECT_TRUE(samePositionAsGame(t)) << "the thread's position is left as it was";
+  }
+  search::ttSetEnabled(true);
 }
