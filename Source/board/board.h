@@ -30,6 +30,10 @@ constexpr int fileOf(int sq) { return sq & 7; }
 constexpr int rankOf(int sq) { return sq >> 3; }
 constexpr int makeSquare(int file, int rank) { return rank * 8 + file; }
 constexpr Bitboard bit(int sq) { return Bitboard{1} << sq; }
+constexpr Bitboard kFileA = 0x0101010101010101ull;
+constexpr Bitboard kFileH = kFileA << 7;
+// The squares beside each given square on its rank.
+constexpr Bitboard sideways(Bitboard b) { return ((b & ~kFileA) >> 1) | ((b & ~kFileH) << 1); }
 
 constexpr int kForward[2] = {8, -8};
 

@@ -6,8 +6,6 @@ namespace board {
 
 namespace {
 
-constexpr Bitboard kFileA = 0x0101010101010101ull;
-constexpr Bitboard kFileH = kFileA << 7;
 constexpr Bitboard kPawnCaptureRanks = 0x00FFFFFFFFFFFF00ull;
 constexpr Bitboard kPushRanks = 0x0000FFFFFFFF0000ull;
 constexpr Bitboard kSeventhRankPawns[2] = {0x00FF000000000000ull, 0xFF00ull};

@@ -108,6 +108,10 @@ extern int eval_mode;
 int evaluatePosition(const board::Position& pos, EvalState& st, int ply, bool inCheck, bool noise = false,
                      int16_t* threatOut = nullptr);
 
+// What contempt adds for the root side (both evaluations): more the more
+// material the side avoiding the draw still has.
+int contemptBonus(const board::Position& pos, const EvalState& st);
+
 // Blended display of a packed pair at endgame weight w.
 int blend(Packed v, float w);
 
@@ -129,13 +133,13 @@ inline int chebyshev(int a, int b) {
 }
 constexpr Bitboard kLightSquares = 0x55aa55aa55aa55aaull;
 constexpr Bitboard kDarkSquares = 0xaa55aa55aa55aa55ull;
-constexpr Bitboard kFileABB = 0x0101010101010101ull;
-constexpr Bitboard kFileHBB = kFileABB << 7;
-inline Bitboard fileMask(int sq) { return kFileABB << (sq & 7); }
+using board::kFileA;
+using board::kFileH;
+inline Bitboard fileMask(int sq) { return kFileA << (sq & 7); }
 inline Bitboard rankMask(int rank) { return 0xFFull << (8 * rank); }
 inline Bitboard pawnAttackSet(Bitboard pawns, int colour) {
-  return colour == 0 ? ((pawns & ~kFileABB) << 7) | ((pawns & ~kFileHBB) << 9)
-                     : ((pawns & ~kFileABB) >> 9) | ((pawns & ~kFileHBB) >> 7);
+  return colour == 0 ? ((pawns & ~kFileA) << 7) | ((pawns & ~kFileH) << 9)
+                     : ((pawns & ~kFileA) >> 9) | ((pawns & ~kFileH) >> 7);
 }
 // Squares strictly ahead of each given pawn on its file.
 inline Bitboard frontSpan(Bitboard b, int colour) {
@@ -152,6 +156,6 @@ inline Bitboard frontSpan(Bitboard b, int colour) {
   }
   return b;
 }
-inline Bitboard sideways(Bitboard b) { return ((b & ~kFileABB) >> 1) | ((b & ~kFileHBB) << 1); }
+using board::sideways;
 
 }  // namespace eval

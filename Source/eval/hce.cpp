@@ -190,45 +190,39 @@ int evaluatePosition(const Position& pos, EvalState& st, int ply, bool inCheck, 
   return evaluate(pos, st, ply, inCheck, 0, threatOut);
 }
 
-int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trace, int16_t* threatOut) {
-  ++st.counters.evaluations;
-  if (inCheck) return kInCheckScore;
-  int exact;
-  if (exactEnding(pos, exact)) return std::clamp(exact, -kStaticLimit, kStaticLimit);
+namespace {
 
-  const bool cacheAllowed = ply > 1 && st.useCaches && !trace;
-  EvalCacheEntry& slot = st.evalCache[pos.key & (kEvalCacheSize - 1)];
-  if (cacheAllowed && slot.key == pos.key) {
-    ++st.counters.cacheHits;
-    if (threatOut) {
-      threatOut[0] = slot.threat[0];
-      threatOut[1] = slot.threat[1];
-    }
-    return slot.score;
-  }
+// Pawn keys get the kings' wings folded in (the piece-square set depends on them).
+constexpr uint64_t kWhiteQueenSideSalt = 0x6c43eb52aull, kBlackQueenSideSalt = 0x3e2571cb4ull;
 
-  EvalInfo& info = st.info;
+bool onQueenSide(int kingSquare) { return (kingSquare & 7) <= 3; }
+
+void copyThreats(const int16_t* from, int16_t* to) {
+  if (!to) return;
+  to[0] = from[0];
+  to[1] = from[1];
+}
+
+// King zones, piece-square orientation, pawn attacks and the pawn-derived
+// sets every later term reads.
+void setUpInfo(const Position& pos, EvalInfo& info, int trace) {
   info = EvalInfo{};
   info.trace = trace;
   const Bitboard occ = occupied(pos);
   info.occupied = occ;
   info.endgameWeight = 1.0f - std::min(1.0f, 0.017f * static_cast<float>(pos.pieceMaterial[0] + pos.pieceMaterial[1]));
-
   for (int c = 0; c < 2; ++c) {
-    int k = pos.kingSquare[c];
-    int centre = kClampZone[k >> 3] * 8 + kClampZone[k & 7];
+    const int k = pos.kingSquare[c];
+    const int centre = kClampZone[k >> 3] * 8 + kClampZone[k & 7];
     info.kingZone[c] = kingAttacks[centre] | bit(centre);
-    bool queenSide = (k & 7) <= 3;
-    info.transform[c] = (c == kWhite ? 0 : 56) + (queenSide ? 7 : 0);
+    info.transform[c] = (c == kWhite ? 0 : 56) + (onQueenSide(k) ? 7 : 0);
   }
-  bool whiteQueenSide = (pos.kingSquare[0] & 7) <= 3, blackQueenSide = (pos.kingSquare[1] & 7) <= 3;
-  info.pstSet = whiteQueenSide == blackQueenSide ? 0 : 1;
-
+  info.pstSet = onQueenSide(pos.kingSquare[0]) == onQueenSide(pos.kingSquare[1]) ? 0 : 1;
   for (int c = 0; c < 2; ++c) {
-    Bitboard p = pos.pieces[c][kPawn];
-    Bitboard left = c == kWhite ? (p & ~kFileABB) << 7 : (p & ~kFileABB) >> 9;
-    Bitboard right = c == kWhite ? (p & ~kFileHBB) << 9 : (p & ~kFileHBB) >> 7;
-    Bitboard kingA = kingAttacks[pos.kingSquare[c]];
+    const Bitboard p = pos.pieces[c][kPawn];
+    const Bitboard left = c == kWhite ? (p & ~kFileA) << 7 : (p & ~kFileA) >> 9;
+    const Bitboard right = c == kWhite ? (p & ~kFileH) << 9 : (p & ~kFileH) >> 7;
+    const Bitboard kingA = kingAttacks[pos.kingSquare[c]];
     info.attacks[c][kPawn] = left | right;
     info.attacks[c][kKing] = kingA;
     info.attacks[c][0] = left | right | kingA;
@@ -237,19 +231,22 @@ int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trac
   }
   const Bitboard wp = pos.pieces[0][kPawn], bp = pos.pieces[1][kPawn];
   const Bitboard adjW = sideways(info.spans[0]), adjB = sideways(info.spans[1]);
-  constexpr Bitboard kFilesBG = ~(kFileABB | kFileHBB);
+  constexpr Bitboard kFilesBG = ~(kFileA | kFileH);
   info.outposts[0] = kFilesBG & (rankMask(3) | rankMask(4) | rankMask(5)) & ~adjB;
   info.outposts[1] = kFilesBG & (rankMask(2) | rankMask(3) | rankMask(4)) & ~adjW;
   info.passed = (wp & ~(info.spans[1] | adjB)) | (bp & ~(info.spans[0] | adjW));
   info.candidates = ((wp & ~info.spans[1]) | (bp & ~info.spans[0])) & ~info.passed;
   info.kingUnits[0] = 2 * popCount(bp & (info.kingZone[0] << 8));
   info.kingUnits[1] = 2 * popCount(wp & (info.kingZone[1] >> 8));
+}
 
-  // Pawn structure, cached with the king wings folded into the key.
-  uint64_t pawnKey = pos.pawnKey ^ (whiteQueenSide ? 0x6c43eb52aull : 0) ^ (blackQueenSide ? 0x3e2571cb4ull : 0);
+// Pawn structure from the pawn cache or computed (and stored), then the blocked pawns.
+void pawnTerms(const Position& pos, EvalState& st, EvalInfo& info, bool cacheAllowed) {
+  const uint64_t pawnKey = pos.pawnKey ^ (onQueenSide(pos.kingSquare[0]) ? kWhiteQueenSideSalt : 0) ^
+                           (onQueenSide(pos.kingSquare[1]) ? kBlackQueenSideSalt : 0);
   PawnCacheEntry& pe = st.pawnCache[pawnKey & (kPawnCacheSize - 1)];
   ++st.counters.pawnProbes;
-  if (ply > 1 && st.useCaches && !trace && pe.key == pawnKey) {
+  if (cacheAllowed && pe.key == pawnKey) {
     ++st.counters.pawnHits;
     info.score[0] = pe.score[0];
     info.score[1] = pe.score[1];
@@ -260,41 +257,63 @@ int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trac
     pe.score[0] = info.score[0];
     pe.score[1] = info.score[1];
   }
-  info.score[0] += popCount(wp & (occ >> 8)) * param(kPawnBlocked);
-  info.score[1] += popCount(bp & (occ << 8)) * param(kPawnBlocked);
+  const Bitboard occ = info.occupied;
+  info.score[0] += popCount(pos.pieces[0][kPawn] & (occ >> 8)) * param(kPawnBlocked);
+  info.score[1] += popCount(pos.pieces[1][kPawn] & (occ << 8)) * param(kPawnBlocked);
   closeTraceGroup(info, kTracePawns);
+}
 
+// The white-relative sum blended by game phase.
+int blendedScore(const EvalInfo& info) {
+  const Packed D = info.score[0] - info.score[1];
+  const float w = info.endgameWeight;
+  return static_cast<int>(static_cast<double>(1.0f - w) * mgOf(D) + static_cast<double>(w * static_cast<float>(egOf(D))));
+}
+
+}  // namespace
+
+int contemptBonus(const Position& pos, const EvalState& st) {
+  if (!st.contempt) return 0;
+  const int r = st.rootSide;
+  // Measured on the side that avoids the draw: its pieces and pawns left.
+  const int m = st.contempt > 0 ? r : r ^ 1;
+  const int n = std::max(0, pos.pieceMaterial[m] - 3) + 2 * std::min(6, pawns(pos.materialSignature[m]));
+  return n * st.contempt / 41;
+}
+
+int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trace, int16_t* threatOut) {
+  ++st.counters.evaluations;
+  if (inCheck) return kInCheckScore;
+  int exact;
+  if (exactEnding(pos, exact)) return std::clamp(exact, -kStaticLimit, kStaticLimit);
+
+  const bool cacheAllowed = ply > 1 && st.useCaches && !trace;
+  EvalCacheEntry& slot = st.evalCache[pos.key & (kEvalCacheSize - 1)];
+  if (cacheAllowed && slot.key == pos.key) {
+    ++st.counters.cacheHits;
+    copyThreats(slot.threat, threatOut);
+    return slot.score;
+  }
+
+  EvalInfo& info = st.info;
+  setUpInfo(pos, info, trace);
+  pawnTerms(pos, st, info, cacheAllowed);
   evaluatePieces(pos, info);
   evaluatePassedAndThreats(pos, info);
 
-  const Packed D = info.score[0] - info.score[1];
-  const float w = info.endgameWeight;
-  const int mg = mgOf(D), eg = egOf(D);
-  int S = static_cast<int>(static_cast<double>(1.0f - w) * mg + static_cast<double>(w * static_cast<float>(eg)));
-
-  if (st.contempt) {
-    const int r = st.rootSide;
-    const int m = st.contempt > 0 ? r : r ^ 1;
-    const int n = std::max(0, pos.pieceMaterial[m] - 3) + 2 * std::min(6, pawns(pos.materialSignature[m]));
-    const int adj = n * st.contempt / 41;
-    S += r == kWhite ? adj : -adj;
-  }
-
+  int S = blendedScore(info);
+  const int contempt = contemptBonus(pos, st);
+  S += st.rootSide == kWhite ? contempt : -contempt;
   const float f = scaleFactor(pos, S);
   int result = static_cast<int>(S * static_cast<double>(f));
   if (pos.sideToMove == kBlack) result = -result;
   result = std::clamp(result, -kStaticLimit, kStaticLimit);
 
-  const int16_t threat[2] = {static_cast<int16_t>(std::clamp(info.threat[0], -32768, 32767)),
-                             static_cast<int16_t>(std::clamp(info.threat[1], -32768, 32767))};
   slot.key = pos.key;
-  slot.threat[0] = threat[0];
-  slot.threat[1] = threat[1];
+  slot.threat[0] = static_cast<int16_t>(std::clamp(info.threat[0], -32768, 32767));
+  slot.threat[1] = static_cast<int16_t>(std::clamp(info.threat[1], -32768, 32767));
   slot.score = static_cast<int16_t>(result);
-  if (threatOut) {
-    threatOut[0] = threat[0];
-    threatOut[1] = threat[1];
-  }
+  copyThreats(slot.threat, threatOut);
   if (trace) printTrace(pos, info, f);
   return result;
 }

@@ -342,13 +342,8 @@ int nn_evaluate(const Position& pos, EvalState& st, bool inCheck, bool noise) {
       pos.pieceMaterial[0] <= 3 && pos.pieceMaterial[1] <= 3)
     score /= 4;
 
-  if (st.contempt) {
-    const int r = st.rootSide;
-    const int m = st.contempt > 0 ? r : r ^ 1;
-    const int n = std::max(0, pos.pieceMaterial[m] - 3) + 2 * std::min(6, pos.materialSignature[m] & 15);
-    const int adj = n * st.contempt / 41;
-    score += pos.sideToMove == r ? adj : -adj;
-  }
+  const int contempt = contemptBonus(pos, st);
+  score += pos.sideToMove == st.rootSide ? contempt : -contempt;
   slot.key = pos.key;
   slot.score = static_cast<int16_t>(score);
   return score;

@@ -91,18 +91,13 @@ void kingTerms(const Position& pos, EvalInfo& info, int c) {
   }
 }
 
-}  // namespace
-
-void evaluatePieces(const Position& pos, EvalInfo& info) {
-  const Bitboard occ = info.occupied;
+void knights(const Position& pos, EvalInfo& info) {
   const auto& ps = pos.pieces;
-
   for (int c = 0; c < 2; ++c) {
-    const int e = c ^ 1;
-    const Bitboard notMobile = info.attacks[e][kPawn] | ps[c][0];
+    const Bitboard notMobile = info.attacks[c ^ 1][kPawn] | ps[c][0];
     for (Bitboard b = ps[c][kKnight]; b;) {
-      int sq = popLowest(b);
-      Bitboard a = knightAttacks[sq];
+      const int sq = popLowest(b);
+      const Bitboard a = knightAttacks[sq];
       recordAttacks(info, c, kKnight, a, 4);
       info.score[c] += param(kMtlKnight) + param(pst(info, kPstN1, kPstN2, c, sq));
       info.score[c] += param(kKnightMobility + popCount(a & ~notMobile));
@@ -110,14 +105,32 @@ void evaluatePieces(const Position& pos, EvalInfo& info) {
     }
   }
   closeTraceGroup(info, kTraceKnights);
+}
 
+// Own pawns fixed on the colour of the own bishops.
+void bishopRamPawns(const Position& pos, EvalInfo& info) {
+  const auto& ps = pos.pieces;
+  constexpr Bitboard kRamZone = ~(kFileA | kFileH) & 0x00FFFFFFFFFFFF00ull;
+  const Bitboard rammed = ps[0][kPawn] & (ps[1][kPawn] >> 8) & kRamZone;
+  if (!rammed) return;
+  for (int c = 0; c < 2; ++c) {
+    const Bitboard R = c == kWhite ? rammed : rammed << 8;
+    const Bitboard bishops = ps[c][kBishop];
+    if (!bishops) continue;
+    const int n = ((bishops & kLightSquares) ? popCount(R & kLightSquares) : 0) +
+                  ((bishops & kDarkSquares) ? popCount(R & kDarkSquares) : 0);
+    info.score[c] += n * param(kBishopRampawns);
+  }
+}
+
+void bishops(const Position& pos, EvalInfo& info) {
+  const auto& ps = pos.pieces;
   const Bitboard diagonalSliders = ps[0][kBishop] | ps[0][kQueen] | ps[1][kBishop] | ps[1][kQueen];
   for (int c = 0; c < 2; ++c) {
-    const int e = c ^ 1;
-    const Bitboard notMobile = info.attacks[e][kPawn] | ps[c][0];
+    const Bitboard notMobile = info.attacks[c ^ 1][kPawn] | ps[c][0];
     for (Bitboard b = ps[c][kBishop]; b;) {
-      int sq = popLowest(b);
-      Bitboard a = bishopAttacks(sq, occ & ~diagonalSliders);
+      const int sq = popLowest(b);
+      const Bitboard a = bishopAttacks(sq, info.occupied & ~diagonalSliders);
       recordAttacks(info, c, kBishop, a, 3);
       info.score[c] += param(kMtlBishop) + param(pst(info, kPstB1, kPstB2, c, sq));
       info.score[c] += param(kBishopMobility + std::min(11, popCount(a & ~notMobile)));
@@ -127,23 +140,14 @@ void evaluatePieces(const Position& pos, EvalInfo& info) {
   }
   for (int c = 0; c < 2; ++c)
     if ((ps[c][kBishop] & kLightSquares) && (ps[c][kBishop] & kDarkSquares)) info.score[c] += param(kBishopPair);
-  // Own pawns fixed on the colour of the own bishops.
-  constexpr Bitboard kRamZone = ~(kFileABB | kFileHBB) & 0x00FFFFFFFFFFFF00ull;
-  const Bitboard rammed = ps[0][kPawn] & (ps[1][kPawn] >> 8) & kRamZone;
-  if (rammed) {
-    for (int c = 0; c < 2; ++c) {
-      Bitboard R = c == kWhite ? rammed : rammed << 8;
-      Bitboard bishops = ps[c][kBishop];
-      if (!bishops) continue;
-      int n = ((bishops & kLightSquares) ? popCount(R & kLightSquares) : 0) +
-              ((bishops & kDarkSquares) ? popCount(R & kDarkSquares) : 0);
-      info.score[c] += n * param(kBishopRampawns);
-    }
-  }
+  bishopRamPawns(pos, info);
   for (int c = 0; c < 2; ++c)
     info.minorAttacks[c] = info.attacks[c][kPawn] | info.attacks[c][kKnight] | info.attacks[c][kBishop];
   closeTraceGroup(info, kTraceBishops);
+}
 
+void rooks(const Position& pos, EvalInfo& info) {
+  const auto& ps = pos.pieces;
   const Bitboard orthogonalSliders = ps[0][kRook] | ps[0][kQueen] | ps[1][kRook] | ps[1][kQueen];
   const Bitboard allPawns = ps[0][kPawn] | ps[1][kPawn];
   for (int c = 0; c < 2; ++c) {
@@ -152,27 +156,31 @@ void evaluatePieces(const Position& pos, EvalInfo& info) {
     const Bitboard enemyHalf = c == kWhite ? 0xFFFFFFFF00000000ull : 0x00000000FFFFFFFFull;
     const int seventh = c == kWhite ? 6 : 1, enemyFirst = c == kWhite ? 7 : 0;
     for (Bitboard b = ps[c][kRook]; b;) {
-      int sq = popLowest(b);
-      Bitboard a = rookAttacks(sq, occ & ~orthogonalSliders);
+      const int sq = popLowest(b);
+      const Bitboard a = rookAttacks(sq, info.occupied & ~orthogonalSliders);
       recordAttacks(info, c, kRook, a, 4);
       info.score[c] += param(kMtlRook) + param(pst(info, kPstR1, kPstR2, c, sq));
       info.score[c] += param(kRookMobility + std::min(11, popCount(a & ~notMobile)));
       info.score[c] += popCount(a & fileMask(sq) & enemyHalf) * param(kRookMob2);
       if (!(allPawns & fileMask(sq))) info.score[c] += param(kRookOpenfile);
-      int enemyKingRank = pos.kingSquare[e] >> 3;
+      const int enemyKingRank = pos.kingSquare[e] >> 3;
       if ((sq >> 3) == seventh && (enemyKingRank == seventh || enemyKingRank == enemyFirst))
         info.score[c] += param(kRook7th);
     }
   }
   for (int c = 0; c < 2; ++c) info.rookAndBelow[c] = info.minorAttacks[c] | info.attacks[c][kRook];
   closeTraceGroup(info, kTraceRooks);
+}
 
+void queens(const Position& pos, EvalInfo& info) {
+  const auto& ps = pos.pieces;
+  const Bitboard occ = info.occupied;
   for (int c = 0; c < 2; ++c) {
     const int e = c ^ 1;
     const Bitboard notMobile = info.rookAndBelow[e] | ps[c][0];
     for (Bitboard b = ps[c][kQueen]; b;) {
-      int sq = popLowest(b);
-      Bitboard B = bishopAttacks(sq, occ), R = rookAttacks(sq, occ), Q = B | R;
+      const int sq = popLowest(b);
+      const Bitboard B = bishopAttacks(sq, occ), R = rookAttacks(sq, occ), Q = B | R;
       // Batteries: the queen also reaches through own bishops and rooks.
       Bitboard X = Q;
       if (B & ps[c][kBishop]) X |= bishopAttacks(sq, occ & ~ps[c][kBishop]);
@@ -187,7 +195,17 @@ void evaluatePieces(const Position& pos, EvalInfo& info) {
   }
   for (int c = 0; c < 2; ++c) info.queenAndBelow[c] = info.rookAndBelow[c] | info.attacks[c][kQueen];
   closeTraceGroup(info, kTraceQueens);
+}
 
+}  // namespace
+
+// Each piece type in turn: later types' mobility excludes squares the
+// enemy's lesser pieces attack, so the order is part of the terms.
+void evaluatePieces(const Position& pos, EvalInfo& info) {
+  knights(pos, info);
+  bishops(pos, info);
+  rooks(pos, info);
+  queens(pos, info);
   kingTerms(pos, info, kWhite);
   kingTerms(pos, info, kBlack);
   closeTraceGroup(info, kTraceKing);

@@ -1,5 +1,4 @@
 // The printed breakdown of one hand-crafted evaluation.
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,20 +13,12 @@ using namespace board;
 
 namespace {
 
-void appendf(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void appendf(std::string& out, const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  out += buffer;
-}
+using platform::appendFormat;
 
 void appendSquares(std::string& out, const char* title, Bitboard set) {
   if (!set) return;
   out += title;
-  for (Bitboard b = set; b;) appendf(out, " %s", squareName(popLowest(b)));
+  for (Bitboard b = set; b;) appendFormat(out, " %s", squareName(popLowest(b)));
   out += '\n';
 }
 
@@ -50,17 +41,17 @@ void printTrace(const Position& pos, const EvalInfo& info, float scale) {
       black -= mtlB;
       material = mtlW - mtlB;
     }
-    appendf(out, "%-10s  %4d   %4d   %4d   %4d\n", kLabels[g], white, black, white - black, material);
+    appendFormat(out, "%-10s  %4d   %4d   %4d   %4d\n", kLabels[g], white, black, white - black, material);
   }
   appendSquares(out, "hung pieces on: ", info.hung);
   appendSquares(out, "free pawns on: ", info.freePassers);
   int eval = static_cast<int>(blend(info.score[0] - info.score[1], w) * static_cast<double>(scale));
   if (pos.sideToMove == kBlack) eval = -eval;
-  appendf(out, "eval= %d, phase= %0.2f, sf= %0.2f, rule50= %d\n\n", eval, w, scale, pos.rule50);
+  appendFormat(out, "eval= %d, phase= %0.2f, sf= %0.2f, rule50= %d\n\n", eval, w, scale, pos.rule50);
 
   if (info.trace >= 2) {
     for (const EvalParam& e : evalParams)
-      if (!strstr(e.name, "PST_")) appendf(out, "%-22s  %4d , %4d\n", e.name, mgOf(e.packed), egOf(e.packed));
+      if (!strstr(e.name, "PST_")) appendFormat(out, "%-22s  %4d , %4d\n", e.name, mgOf(e.packed), egOf(e.packed));
     static constexpr struct {
       const char* title;
       int index;
@@ -72,9 +63,9 @@ void printTrace(const Position& pos, const EvalInfo& info, float scale) {
       out += t.title;
       out += '\n';
       for (int rank = 7; rank >= 0; --rank) {
-        for (int file = 0; file < 8; ++file) appendf(out, " %3d", mgOf(param(t.index + rank * 8 + file)));
+        for (int file = 0; file < 8; ++file) appendFormat(out, " %3d", mgOf(param(t.index + rank * 8 + file)));
         out += "     ";
-        for (int file = 0; file < 8; ++file) appendf(out, " %3d", egOf(param(t.index + rank * 8 + file)));
+        for (int file = 0; file < 8; ++file) appendFormat(out, " %3d", egOf(param(t.index + rank * 8 + file)));
         out += '\n';
       }
       out += '\n';

@@ -33,13 +33,28 @@ void writeLocked(const char* text, size_t length) {
 void output_line(const std::string& text) { writeLocked(text.data(), text.size()); }
 void output_line(const char* text) { writeLocked(text, strlen(text)); }
 
-void outputFormat(const char* format, ...) {
-  char buffer[256];
+namespace {
+void appendBounded(std::string& out, const char* format, va_list args) {
+  char buffer[kFormatBuffer];
+  vsnprintf(buffer, sizeof buffer, format, args);
+  out += buffer;
+}
+}  // namespace
+
+void appendFormat(std::string& out, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  vsnprintf(buffer, sizeof buffer, format, args);
+  appendBounded(out, format, args);
   va_end(args);
-  output_line(buffer);
+}
+
+void outputFormat(const char* format, ...) {
+  std::string line;
+  va_list args;
+  va_start(args, format);
+  appendBounded(line, format, args);
+  va_end(args);
+  output_line(line);
 }
 
 void log_line(const char* text) {

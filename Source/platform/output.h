@@ -19,8 +19,10 @@ const char* diagnosticPrefix();
 // Writes text and a line feed to stdout (flushed) and, when logging, to the log.
 void output_line(const std::string& text);
 void output_line(const char* text);
-// printf-style convenience through a bounded buffer of 256 characters.
+// printf-style text through a bounded buffer: longer results are cut.
+constexpr size_t kFormatBuffer = 256;
 void outputFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void appendFormat(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Writes to the log file only, when one is open.
 void log_line(const char* text);
 

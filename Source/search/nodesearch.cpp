@@ -184,7 +184,7 @@ int moveClassOf(const Position& pos, Move m) {
     // A passed pawn reaching its sixth rank with the way ahead open.
     const int ahead = to + kForward[us];
     const Bitboard front = bit(ahead) | bit(ahead + kForward[us]);
-    const Bitboard files = front | ((front & ~0x0101010101010101ull) >> 1) | ((front & ~0x8080808080808080ull) << 1);
+    const Bitboard files = front | sideways(front);
     if (!pos.board[ahead] && !(files & pos.pieces[us ^ 1][kPawn])) c |= kClassPawnRush;
   }
   return c;

@@ -84,6 +84,80 @@ bool sameMove(const std::string& text, Move best) {
 
 }  // namespace
 
+namespace {
+
+struct EpdTotals {
+  int positions = 0, correct = 0, pointsScored = 0, pointsPossible = 0;
+  double nodes = 0, seconds = 0, depthSum = 0, bfSum = 0;
+};
+
+// Reads one whole line of any length (without its line end); false at the end.
+bool readLine(FILE* in, std::string& line) {
+  line.clear();
+  char buffer[4096];
+  bool any = false;
+  while (fgets(buffer, sizeof buffer, in)) {
+    any = true;
+    line += buffer;
+    if (line.back() == '\n') break;
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  return any;
+}
+
+bool isPositionLine(const std::string& text) {
+  return text.size() >= 10 && text[0] != ' ' && text[0] != '#' && text[0] != ';';
+}
+
+// "bm": any of its moves; otherwise "am": any move but that one.
+bool judgeMove(const EpdRecord& r, Move best) {
+  if (!r.bm.empty()) {
+    for (const std::string& m : splitAt(r.bm, " ,;\"\n"))
+      if (sameMove(m, best)) return true;
+    return false;
+  }
+  if (r.am.empty()) return false;
+  Move avoid;
+  const int read = parseMove(search::gamePosition(), r.am, avoid);
+  if (read == kMoveAmbiguous) platform::output_line("ambiguous move");
+  return read == kMoveRead && best && best != avoid;
+}
+
+// Graded suites: "c0" pairs of move and points; the most any move scores is possible.
+void gradePoints(const EpdRecord& r, Move best, EpdTotals& totals) {
+  if (r.c0.find('=') == std::string::npos) return;
+  int possible = 0;
+  for (const std::string& pair : splitAt(r.c0, ", \"\n")) {
+    const size_t eq = pair.find('=');
+    if (eq == std::string::npos) continue;
+    const int points = atoi(pair.c_str() + eq + 1);
+    possible = std::max(possible, points);
+    if (sameMove(pair.substr(0, eq), best)) totals.pointsScored += points;
+  }
+  totals.pointsPossible += possible;
+}
+
+void writeResult(FILE* out, const std::string& text, const EpdRecord& r, Move best, int score) {
+  if (!best) return;
+  if (!r.gr.empty()) fprintf(out, "%s sc %d;\n", text.c_str(), score);
+  else fprintf(out, "%s bm %s; ce %d;\n", r.fen.c_str(), moveToText(best).c_str(), score);
+}
+
+void printSummary(const EpdTotals& t) {
+  const double n = t.positions ? t.positions : 1;
+  outputFormat("%d / %d correct best moves", t.correct, t.positions);
+  outputFormat("total nodes= %0.0f", t.nodes);
+  outputFormat("total time= %0.2f seconds", t.seconds);
+  outputFormat("avg depth= %0.1f", t.positions ? t.depthSum / n : 0.0);
+  outputFormat("avg nodes= %0.1f", t.positions ? t.nodes / n : 0.0);
+  outputFormat("node_rate= %0.0f", t.nodes / (0.001 + t.seconds));
+  outputFormat("avg bf= %0.2f", t.positions ? t.bfSum / n : 0.0);
+  outputFormat("score= %d / %d", t.pointsScored, t.pointsPossible);
+  output_line("");
+}
+
+}  // namespace
+
 void run_epd_test(const std::string& inputFile, const std::string& outputFile, const search::SearchLimits& limits,
                   const search::SearchSettings& settings, search::InputPoll pollInput) {
   const std::string outName = outputFile.empty() ? "analysis.epd" : outputFile;
@@ -102,83 +176,42 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, c
   // Shallow searches do without the table.
   if (limits.depth_limit <= kNoTableDepth) search::ttSetEnabled(false);
   const bool verbose = settings.noise < search::kNoOutput;
-  int positions = 0, correct = 0, pointsScored = 0, pointsPossible = 0;
-  double totalNodes = 0, totalSeconds = 0, depthSum = 0, bfSum = 0;
-  std::string line;
-  for (char buffer[4096]; fgets(buffer, sizeof buffer, in);) {
-    line += buffer;
-    if (line.back() != '\n' && !feof(in)) continue;  // the rest of a long line follows
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    const std::string text = line;
-    line.clear();
-    if (text.size() < 10 || text[0] == ' ' || text[0] == '#' || text[0] == ';') continue;
+  EpdTotals totals;
+  for (std::string text; readLine(in, text);) {
+    if (!isPositionLine(text)) continue;
     const EpdRecord r = parse_epd(text);
     if (search::setGameFen(r.fen) == kFenRejected) {
       outputFormat("skipped: %s", text.substr(0, 200).c_str());
       continue;
     }
-    ++positions;
+    ++totals.positions;
     if (verbose) {
-      outputFormat("pos= %d", positions);
+      outputFormat("pos= %d", totals.positions);
       output_line(text);
-      platform::output_line(boardDiagram(search::gamePosition()));
+      output_line(boardDiagram(search::gamePosition()));
     }
     search::ttClear();
     search::runToolSearch(limits, settings, pollInput, limits.depth_limit <= kYieldDepth);
-    const bool quit = search::quit_requested.load() != 0;
     const auto& c = search::control;
     const float seconds = c.elapsed.load();
     const double nodes = static_cast<double>(c.total_nodes);
     const Move best = c.best_line[1];
-    bool ok = false;
-    if (!r.bm.empty()) {
-      for (const std::string& m : splitAt(r.bm, " ,;\"\n"))
-        if (sameMove(m, best)) ok = true;
-    } else if (!r.am.empty()) {
-      Move avoid;
-      const int read = parseMove(search::gamePosition(), r.am, avoid);
-      if (read == kMoveAmbiguous) platform::output_line("ambiguous move");
-      if (read == kMoveRead) ok = best && best != avoid;
-    }
-    if (ok) ++correct;
-    if (r.c0.find('=') != std::string::npos) {
-      int possible = 0;
-      for (const std::string& pair : splitAt(r.c0, ", \"\n")) {
-        size_t eq = pair.find('=');
-        if (eq == std::string::npos) continue;
-        const int points = atoi(pair.c_str() + eq + 1);
-        possible = std::max(possible, points);
-        if (sameMove(pair.substr(0, eq), best)) pointsScored += points;
-      }
-      pointsPossible += possible;
-    }
+    if (judgeMove(r, best)) ++totals.correct;
+    gradePoints(r, best, totals);
     if (verbose) {
       search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
       outputFormat("move= %s, time= %0.3f, score= %d, nodes= %0.0f, %0.0fK nps\n", moveToText(best).c_str(), seconds,
-                    c.best_score.load(), nodes, nodes / (seconds + 0.001) / 1000);
+                   c.best_score.load(), nodes, nodes / (seconds + 0.001) / 1000);
     }
-    if (best) {
-      if (!r.gr.empty())
-        fprintf(out, "%s sc %d;\n", text.c_str(), c.best_score.load());
-      else
-        fprintf(out, "%s bm %s; ce %d;\n", r.fen.c_str(), moveToText(best).c_str(), c.best_score.load());
-    }
-    totalNodes += nodes;
-    totalSeconds += seconds;
-    depthSum += c.completed_depth;
-    bfSum += search::effectiveBranchingFactor();
-    if (quit) break;
+    writeResult(out, text, r, best, c.best_score.load());
+    totals.nodes += nodes;
+    totals.seconds += seconds;
+    totals.depthSum += c.completed_depth;
+    totals.bfSum += search::effectiveBranchingFactor();
+    // "quit" ends the run after the position it came during.
+    if (search::quit_requested.load()) break;
   }
-  const double n = positions ? positions : 1;
-  outputFormat("%d / %d correct best moves", correct, positions);
-  outputFormat("total nodes= %0.0f", totalNodes);
-  outputFormat("total time= %0.2f seconds", totalSeconds);
-  outputFormat("avg depth= %0.1f", positions ? depthSum / n : 0.0);
-  outputFormat("avg nodes= %0.1f", positions ? totalNodes / n : 0.0);
-  outputFormat("node_rate= %0.0f", totalNodes / (0.001 + totalSeconds));
-  outputFormat("avg bf= %0.2f", positions ? bfSum / n : 0.0);
-  outputFormat("score= %d / %d", pointsScored, pointsPossible);
-  output_line("");
+  printSummary(totals);
   fclose(in);
   fclose(out);
 }
