@@ -90,6 +90,7 @@ chmod +x "$wrapper"
 
 checks=()
 ((pvcheck)) && checks+=(-check-mate-pvs)
+cd "$out"
 "$fastchess" -engine cmd="$wrapper" name=vesk option.Threads=1 -engine cmd="$peer" name="$(basename "$peer")" \
   -each tc="$tc" option.Hash="$hash" \
   -openings file="$openings" format=epd order=random -srand "$RANDOM" \

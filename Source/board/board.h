@@ -138,7 +138,7 @@ constexpr int kFenOk = 0;
 constexpr int kFenCastlingFixed = -1;  // set up, contradicted rights dropped
 constexpr int kFenRejected = -2;       // refused, position unchanged
 
-// position.cpp
+// ---------------------------------------------------------------- set-up and keys
 // Fills the keys once; returns how many came out too close to an earlier one
 // (the generator is fixed, so 0 on every run).
 int initZobristKeys();
@@ -151,13 +151,13 @@ int setFromFen(Position& pos, const std::string& text, std::string* reason = nul
 // Structural check of a position; empty when sound, else the reason.
 std::string validatePosition(const Position& pos);
 
-// attacks.cpp / attacks.h hold the tables and slider attacks.
+// ---------------------------------------------------------------- attacks (tables and sliders in attacks.h)
 void initAttackTables();
 int isAttacked(const Position& pos, int square, int byColour);
 int leastValuableAttacker(const Position& pos, int square, int colour, Bitboard occ);
 int findAttacker(const Position& pos, int square, int colour, Bitboard blockers);
 
-// movegen.cpp
+// ---------------------------------------------------------------- move generation
 MoveEntry* generateCaptures(const Position& pos, int colour, MoveEntry* out, int target);
 MoveEntry* generatePromotions(const Position& pos, int colour, MoveEntry* out, bool allPieces);
 MoveEntry* generateQuiets(const Position& pos, int colour, MoveEntry* out, int target);
@@ -171,7 +171,7 @@ int generateLegal(Position& pos, MoveEntry* out);
 // from the transposition table or a book must pass this before it is made).
 bool isPseudoLegal(const Position& pos, Move move);
 
-// makemove.cpp
+// ---------------------------------------------------------------- make, unmake, legality, draws
 extern const std::array<uint8_t, 64> kCastleMask;
 uint64_t makeMove(Position& pos, Move move);
 void unmakeMove(Position& pos);
@@ -184,7 +184,7 @@ int isDraw(Position& pos, int pliesFromRoot);
 // Optional hook the search trace installs; called with 0 for a null move.
 extern void (*moveTraceHook)(const Position& pos, Move move);
 
-// notation.cpp
+// ---------------------------------------------------------------- notation
 // The coordinate form follows the dialogue mode (platform::uci_mode): UCI
 // writes "e7e8q", the console "e7e8=Q".
 const char* squareName(int square);  // "a1".."h8", "-" for 64
@@ -207,10 +207,10 @@ int parseMove(Position& pos, const std::string& text, Move& out);
 std::string positionToFen(const Position& pos, bool withCounters);
 std::string boardDiagram(const Position& pos);
 
-// perft.cpp
+// ---------------------------------------------------------------- perft
 uint64_t perft(Position& pos, int depth);
 
-// see.cpp
+// ---------------------------------------------------------------- static exchange
 extern const std::array<int16_t, 8> kSeeValue;
 int staticExchange(const Position& pos, int colour, int from, int to);
 int exchangeGain(const Position& pos, int colour, int to, int victimType, Bitboard occ);

@@ -115,9 +115,11 @@ int contemptBonus(const board::Position& pos, const EvalState& st);
 // Blended display of a packed pair at endgame weight w.
 int blend(Packed v, float w);
 
-// Piece and king terms, passed pawns and threats (used by evaluate).
+// The piece and king terms, the passed pawns and the threats: the groups of
+// evaluate, in this order.
 void evaluatePieces(const board::Position& pos, EvalInfo& info);
-void evaluatePassedAndThreats(const board::Position& pos, EvalInfo& info);
+void evaluatePassedPawns(const board::Position& pos, EvalInfo& info);
+void evaluateThreats(const board::Position& pos, EvalInfo& info);
 void closeTraceGroup(EvalInfo& info, TraceGroup group);
 void printTrace(const board::Position& pos, const EvalInfo& info, float scale);
 

@@ -299,7 +299,8 @@ int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trac
   setUpInfo(pos, info, trace);
   pawnTerms(pos, st, info, cacheAllowed);
   evaluatePieces(pos, info);
-  evaluatePassedAndThreats(pos, info);
+  evaluatePassedPawns(pos, info);
+  evaluateThreats(pos, info);
 
   int S = blendedScore(info);
   const int contempt = contemptBonus(pos, st);

@@ -210,7 +210,7 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
   } else if (key == "nn_file") {
     stopAndWait();
     o.NN_file = value.substr(0, 149);
-    platform::outputFormat("info string NN_path set to '%s'", o.NN_file.c_str());
+    platform::outputFormat("info string NN_File set to '%s'", o.NN_file.c_str());
     if (loadNetworkOption(false)) search::game->evalState.clearCaches();
   } else if (key == "use_nn_eval") {
     stopAndWait();

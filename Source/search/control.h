@@ -74,7 +74,7 @@ extern std::mutex statsLock;
 // Reads and runs waiting commands while a tool search runs.
 using InputPoll = void (*)();
 
-// timeman.cpp
+// ---------------------------------------------------------------- time management
 void resetClock();
 float updateElapsed();
 // The search start: takes the limits and settings, resets the per-search
@@ -87,7 +87,7 @@ void startClockAtPonderhit();
 // running the time check is not scheduled in time.
 void checkDeadline();
 
-// driver.cpp
+// ---------------------------------------------------------------- reports
 void reportFinalInfo(int lineNumber, int depth, int score, const Move* line);
 double effectiveBranchingFactor();
 void sumThreadCounters();

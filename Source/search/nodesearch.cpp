@@ -15,6 +15,10 @@ using namespace board;
 namespace {
 
 
+// Late-move reductions: the table value plus these adjustments.
+constexpr float kLmrNonPvBonus = 1.2f, kLmrFarFactor = 0.7f;
+constexpr int kLmrWellOrdered = 31, kLmrFarFromHorizon = 5, kLmrMost = 4;
+
 // A quiet move that late-move pruning keeps because it creates a threat.
 bool createsThreat(const Position& pos, Move m) {
   const int us = pos.sideToMove, them = us ^ 1;
@@ -72,6 +76,31 @@ bool sepPrune(SearchThread& t, int ply, int depth, int eval, int beta) {
   return eval - threat >= beta + sel.SEP_margin[std::min(depth, 11)];
 }
 
+// Late-move pruning of quiet moves past the count (unless they threaten
+// something) and exchange pruning of losing moves, near the horizon.
+bool prunedLate(const Position& pos, const StackEntry& s, int depth, const MoveEntry& e, int moveClass) {
+  if (moveClass == 0 && s.movesSearched >= sel.LMP_count[std::min(depth, 11)] + e.score / 4 && !createsThreat(pos, e.move))
+    return true;
+  return failsExchange(pos, e.move);
+}
+
+// The table's reduction for depth and move number, more at non-PV nodes and
+// far from the iteration's horizon, less for well-ordered moves; at most one
+// for tactical moves, one more for losing ones, never past depth 1.
+int lateMoveReduction(const Position& pos, const StackEntry& s, int ply, int depth, int nodeType, const MoveEntry& e,
+                      int moveClass, int iterationDepth) {
+  const int d = std::min(depth, 31);
+  float x = sel.LMR_table[d][std::min<int>(s.movesSearched, 31)];
+  if (nodeType != kPvNode) x += kLmrNonPvBonus;
+  if (e.score > kLmrWellOrdered) x -= 1.0f;
+  if (ply + d < iterationDepth - kLmrFarFromHorizon) x *= kLmrFarFactor;
+  const int r = static_cast<int>(std::lround(x));
+  int R = r < 0 ? 0 : (moveClass != 0 && r >= 2) ? 1 : std::min(r, kLmrMost);
+  if (failsExchange(pos, e.move)) ++R;
+  if (d - R < 1) R = d - 1;
+  return R;
+}
+
 int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool inCheck, int nodeType) {
   Position& pos = t.position;
   StackEntry& s = t.stack[ply];
@@ -91,23 +120,8 @@ int searchMoves(SearchThread& t, int ply, int depth, int alpha, int beta, bool i
     s.moveClass = static_cast<uint16_t>(moveClass);
     int R = 0;
     if (best >= kLossBand) {  // no pruning while every move so far loses
-      if (pruningAllowed && !(depth > 1 && moveClass != 0)) {
-        if (moveClass == 0 && s.movesSearched >= sel.LMP_count[std::min(depth, 11)] + e->score / 4 &&
-            !createsThreat(pos, m))
-          continue;
-        if (failsExchange(pos, m)) continue;
-      }
-      if (depth >= sel.LMR_depth) {
-        const int d = std::min(depth, 31);
-        float x = sel.LMR_table[d][std::min<int>(s.movesSearched, 31)];
-        if (nodeType != 0) x += 1.2f;
-        if (e->score > 31) x -= 1.0f;
-        if (ply + d < iterationDepth - 5) x *= 0.7f;
-        const int r = static_cast<int>(std::lround(x));
-        R = r < 0 ? 0 : (moveClass != 0 && r >= 2) ? 1 : std::min(r, 4);
-        if (failsExchange(pos, m)) ++R;
-        if (d - R < 1) R = d - 1;
-      }
+      if (pruningAllowed && !(depth > 1 && moveClass != 0) && prunedLate(pos, s, depth, *e, moveClass)) continue;
+      if (depth >= sel.LMR_depth) R = lateMoveReduction(pos, s, ply, depth, nodeType, *e, moveClass, iterationDepth);
     }
     s.currentMove = m;
     s.currentPiece = e->piece;

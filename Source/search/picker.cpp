@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kGoodCaptureScore = 150;
 constexpr int kSortedScore = 2;
+constexpr int16_t kCheckScore = 100;
 
 // Highest-scored entry of [from, end) swapped to from (first on ties); null when empty.
 inline MoveEntry* selectBest(MoveEntry* from, MoveEntry* end) {
@@ -103,6 +104,54 @@ void startPicker(SearchThread& t, int ply, PickMode mode) {
   s.listStart->move = kEndOfList;
 }
 
+namespace {
+
+// Captures and promotions (every promotion in the main and perft modes, the
+// queen's only in quiescence), scored.
+void generateCaptureStage(SearchThread& t, StackEntry& s) {
+  const Position& pos = t.position;
+  const bool full = s.pickMode == kPickMain || s.pickMode == kPickPerft;
+  MoveEntry* end = generateCaptures(pos, pos.sideToMove, s.listStart, s.checker);
+  end = generatePromotions(pos, pos.sideToMove, end, full);
+  end->move = kEndOfList;
+  s.listEnd = end;
+  s.current = s.listStart;
+  scoreCaptures(t, s.listStart, end, full);
+  s.stage = full ? kStageGoodCaptures : kStageQuiesceCaptures;
+}
+
+// The quiet moves behind the captures, scored by the statistics.
+void generateQuietStage(SearchThread& t, int ply, StackEntry& s) {
+  const Position& pos = t.position;
+  MoveEntry* start = s.listEnd;
+  MoveEntry* end = generateQuiets(pos, pos.sideToMove, start, s.checker);
+  end->move = kEndOfList;
+  s.listEnd = end;
+  scoreQuiets(t, ply, start, end);
+  s.stage = kStageSorted;
+}
+
+// Quiet checks for the first quiescence ply.
+void generateCheckStage(SearchThread& t, StackEntry& s) {
+  const Position& pos = t.position;
+  MoveEntry* start = s.listEnd;
+  MoveEntry* end = generateQuietChecks(pos, pos.sideToMove, start);
+  // Pushes to the seventh rank already came with the promotions.
+  const int seventh = pos.sideToMove == kWhite ? 6 : 1;
+  MoveEntry* out = start;
+  for (MoveEntry* e = start; e < end; ++e) {
+    if (typeOf(e->piece) == kPawn && rankOf(moveTo(e->move)) == seventh) continue;
+    e->score = kCheckScore;
+    *out++ = *e;
+  }
+  out->move = kEndOfList;
+  s.current = start;
+  s.listEnd = out;
+  s.stage = kStageChecks;
+}
+
+}  // namespace
+
 MoveEntry* pickNextMove(SearchThread& t, int ply) {
   StackEntry& s = t.stack[ply];
   const Position& pos = t.position;
@@ -114,32 +163,18 @@ MoveEntry* pickNextMove(SearchThread& t, int ply) {
         s.ttEntry = MoveEntry{m, 255, pos.board[moveFrom(m)], pos.board[moveTo(m)]};
         return &s.ttEntry;
       }
-      case kStageGenCaptures: {
-        const bool full = s.pickMode == kPickMain || s.pickMode == kPickPerft;
-        MoveEntry* end = generateCaptures(pos, pos.sideToMove, s.listStart, s.checker);
-        end = generatePromotions(pos, pos.sideToMove, end, full);
-        end->move = kEndOfList;
-        s.listEnd = end;
-        s.current = s.listStart;
-        scoreCaptures(t, s.listStart, end, full);
-        s.stage = full ? kStageGoodCaptures : kStageQuiesceCaptures;
+      case kStageGenCaptures:
+        generateCaptureStage(t, s);
         break;
-      }
       case kStageGoodCaptures: {
         MoveEntry* best = selectBest(s.current, s.listEnd);
         if (best && best->score > kGoodCaptureScore) return s.current++;
         s.stage = kStageGenQuiets;
         break;
       }
-      case kStageGenQuiets: {
-        MoveEntry* start = s.listEnd;
-        MoveEntry* end = generateQuiets(pos, pos.sideToMove, start, s.checker);
-        end->move = kEndOfList;
-        s.listEnd = end;
-        scoreQuiets(t, ply, start, end);
-        s.stage = kStageSorted;
+      case kStageGenQuiets:
+        generateQuietStage(t, ply, s);
         break;
-      }
       case kStageSorted: {
         MoveEntry* best = selectBest(s.current, s.listEnd);
         if (!best) {
@@ -151,6 +186,7 @@ MoveEntry* pickNextMove(SearchThread& t, int ply) {
         break;
       }
       case kStageUnsorted:
+      case kStageChecks:
         if (s.current < s.listEnd) return s.current++;
         s.stage = kStageDone;
         return nullptr;
@@ -158,27 +194,9 @@ MoveEntry* pickNextMove(SearchThread& t, int ply) {
         if (selectBest(s.current, s.listEnd)) return s.current++;
         s.stage = s.pickMode == kPickQuiesce0 ? kStageGenChecks : kStageDone;
         break;
-      case kStageGenChecks: {
-        MoveEntry* start = s.listEnd;
-        MoveEntry* end = generateQuietChecks(pos, pos.sideToMove, start);
-        // Pushes to the seventh rank already came with the promotions.
-        const int seventh = pos.sideToMove == kWhite ? 6 : 1;
-        MoveEntry* out = start;
-        for (MoveEntry* e = start; e < end; ++e) {
-          if (typeOf(e->piece) == kPawn && rankOf(moveTo(e->move)) == seventh) continue;
-          e->score = 100;
-          *out++ = *e;
-        }
-        out->move = kEndOfList;
-        s.current = start;
-        s.listEnd = out;
-        s.stage = kStageChecks;
+      case kStageGenChecks:
+        generateCheckStage(t, s);
         break;
-      }
-      case kStageChecks:
-        if (s.current < s.listEnd) return s.current++;
-        s.stage = kStageDone;
-        return nullptr;
       case kStageDone:
         return nullptr;
     }

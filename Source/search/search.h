@@ -18,7 +18,7 @@ constexpr uint16_t kClassSeventh = 0x08;     // with kClassPawnRush: a push to t
 constexpr uint16_t kClassQueening = 0x10;    // with kClassPawnRush: a queen promotion
 constexpr uint16_t kClassPawnRush = 0x20;    // promotions, pushes to the seventh, free passers to the sixth
 
-// nodesearch.cpp / quiesce.cpp
+// ---------------------------------------------------------------- node search and quiescence
 int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType);
 int quiesce(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType);
 int moveClassOf(const Position& pos, Move move);
@@ -29,9 +29,9 @@ bool failsExchange(const Position& pos, Move move);
 void copyChildLine(SearchThread& t, int ply);
 int staticEvaluation(SearchThread& t, int ply, bool inCheck);
 
-// driver.cpp
+// ---------------------------------------------------------------- root
 void rootSearch(SearchThread& t);
-// pvline.cpp: carries a line cut short by table cuts on to the depth searched
+// Carries a line cut short by table cuts on to the depth searched
 // and runs a mate score's line to the mate (the root position is t's).
 void completeLine(SearchThread& t, Move* line, int depth, int score);
 void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, const Move* line);

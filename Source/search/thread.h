@@ -86,7 +86,7 @@ extern int threadCount;
 // Slots are filled by the threads themselves while others read them.
 extern std::array<std::atomic<SearchThread*>, kMaxThreads> threads;
 
-// threads.cpp
+// The master runs thread 0 and starts, joins and releases the others.
 int prepareThread(int index);
 int startSearchThread(uint8_t state);
 // Runs thread 0's search on the calling thread (benchmark on the main thread).

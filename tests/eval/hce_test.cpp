@@ -20,13 +20,6 @@ int evalAt(const Position& pos, eval::EvalState& st, int ply = 0, int16_t* threa
   return eval::evaluate(pos, st, ply, false, 0, threat);
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) lines.push_back(l);
-  return lines;
-}
-
 struct Trace {
   int score = 0;
   std::vector<std::string> lines;
@@ -44,7 +37,7 @@ Trace traceOf(const std::string& fen, int level = 1, int contempt = 0, int rootS
   testing::internal::CaptureStdout();
   Trace t;
   t.score = eval::evaluate(b.pos, *st, 0, false, level);
-  t.lines = splitLines(testing::internal::GetCapturedStdout());
+  t.lines = testutil::splitLines(testing::internal::GetCapturedStdout());
   for (const auto& l : t.lines) {
     if (sscanf(l.c_str(), "eval= %d, phase= %lf, sf= %lf, rule50= %d", &t.printedEval, &t.phase, &t.sf, &t.rule50) == 4)
       break;

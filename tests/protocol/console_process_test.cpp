@@ -8,18 +8,12 @@
 using testutil::EngineProcess;
 using testutil::runToEnd;
 
+using testutil::replies;
+
 namespace {
 
 const std::vector<std::string> kConsole = {"-c", "-use_hce"};
 const char* kStartFenWithCounters = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 0";
-
-// Output lines after the calibration line.
-std::vector<std::string> replies(const EngineProcess& engine) {
-  auto lines = engine.lines();
-  for (size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].rfind("info string et=", 0) == 0) return {lines.begin() + static_cast<long>(i) + 1, lines.end()};
-  return {};
-}
 
 // First lines of the board diagrams, in order: each diagram starts with the FEN.
 std::vector<std::string> diagramFens(const std::vector<std::string>& lines) {

@@ -264,6 +264,14 @@ class EngineProcess {
   std::string out_, err_;
 };
 
+// Output lines after the start-up block, which ends with the calibration line.
+inline std::vector<std::string> afterStartup(const std::vector<std::string>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].rfind("info string et=", 0) == 0) return {lines.begin() + static_cast<long>(i) + 1, lines.end()};
+  return {};
+}
+inline std::vector<std::string> replies(const EngineProcess& engine) { return afterStartup(engine.lines()); }
+
 // Runs the engine to its end with the given input (stdin closed afterwards)
 // and returns the exit status; the process keeps the output for inspection.
 inline int runToEnd(EngineProcess& engine, std::string_view input,

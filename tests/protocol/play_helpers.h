@@ -19,18 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 inline const std::vector<std::string> kHce = {"-use_hce"};
 
-// Sanitizer builds run several times slower; long loops scale down with them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+using testutil::kSanitized;
 
 inline double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -60,12 +49,7 @@ inline std::string join(const std::vector<double>& samples) {
   return text;
 }
 
-// Output lines after the start-up block, which ends with the calibration line.
-inline std::vector<std::string> afterStartup(const std::vector<std::string>& lines) {
-  for (size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].rfind("info string et=", 0) == 0) return {lines.begin() + static_cast<long>(i) + 1, lines.end()};
-  return {};
-}
+using testutil::afterStartup;
 
 // Lines printed between `from` and the next "readyok" (exclusive).
 inline std::vector<std::string> linesUntilReady(EngineProcess& engine, size_t from, double timeout = 10.0) {

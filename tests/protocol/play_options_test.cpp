@@ -192,7 +192,7 @@ TEST(PlayOptions, SetoptionStoresClampedValuesAndSaysSo) {
   // A network file that cannot be read is reported; the evaluation stays.
   Lines r = roundTrip(engine, "setoption name NN_File value missing.bin");
   ASSERT_GE(r.size(), 2u);
-  EXPECT_EQ(r[0], "info string NN_path set to 'missing.bin'");
+  EXPECT_EQ(r[0], "info string NN_File set to 'missing.bin'");
   EXPECT_EQ(r[1], "info string error loading NN");
   // Without any network, the network evaluation cannot be switched on.
   r = roundTrip(engine, "setoption name Use_NN_eval value true");

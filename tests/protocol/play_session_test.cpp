@@ -21,13 +21,6 @@ std::string readFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
 std::string tail(const EngineProcess& engine) {
   const std::string t = engine.transcript();
   return t.size() > 3000 ? "..." + t.substr(t.size() - 3000) : t;
@@ -175,7 +168,7 @@ TEST_P(PlaySession, LogRecordsEveryCommandAndEveryOutputLine) {
   EXPECT_EQ(engine.errors(), "");
 
   std::vector<std::string> echoed, copied, logOnly;
-  for (const std::string& line : splitLines(readFile(dir.file("vesk.log")))) {
+  for (const std::string& line : testutil::splitLines(readFile(dir.file("vesk.log")))) {
     if (line.rfind("CMD: ", 0) == 0) echoed.push_back(line.substr(5));
     else if (line.rfind("info string fen ", 0) == 0 || line.rfind("info string ply= ", 0) == 0) logOnly.push_back(line);
     else copied.push_back(line);

@@ -9,6 +9,8 @@
 using testutil::EngineProcess;
 using testutil::runToEnd;
 
+using testutil::replies;
+
 namespace {
 
 const std::vector<std::string> kHce = {"-use_hce"};
@@ -16,14 +18,6 @@ const std::vector<std::string> kHce = {"-use_hce"};
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Output lines after the start-up block (greeting, evaluation, calibration).
-std::vector<std::string> replies(const EngineProcess& engine) {
-  auto lines = engine.lines();
-  for (size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].rfind("info string et=", 0) == 0) return {lines.begin() + static_cast<long>(i) + 1, lines.end()};
-  return {};
 }
 
 }  // namespace

@@ -45,8 +45,7 @@ class InProcessSearch : public ::testing::Test {
       testutil::StdoutCapture quiet;  // the allocation announces itself
       ASSERT_EQ(search::ttAllocate(1), 1);
     }
-    search::game = new search::SearchThread();
-    search::game->position.owner = &search::game->history;
+    ASSERT_TRUE(search::createGameRecord());
     search::search_state = search::kIdle;
     search::stop_requested = 0;
     limits = search::SearchLimits{};
@@ -57,8 +56,7 @@ class InProcessSearch : public ::testing::Test {
   }
   void TearDown() override {
     search::releaseThreads();
-    delete search::game;
-    search::game = nullptr;
+    search::releaseGameRecord();
     search::ttRelease();
     search::search_state = search::kIdle;
     search::stop_requested = 0;

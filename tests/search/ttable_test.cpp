@@ -12,20 +12,6 @@ using boardtest::mv;
 
 namespace {
 
-bool playtestSanitized() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-  return true;
-#else
-  return false;
-#endif
-#else
-  return false;
-#endif
-}
-
 class SearchTable : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -265,7 +251,7 @@ TEST_F(SearchTable, SizesGenerationsSwitchingOffAndFillLevel) {
 // use, and the table goes on working at that size. The address-space limit
 // stands in for a small machine (sanitizers reserve too much for it).
 TEST_F(SearchTable, RefusedSizeKeepsTheSizeInUse) {
-  if (playtestSanitized()) GTEST_SKIP() << "sanitizer runtimes need an unlimited address space";
+  if (testutil::kSanitized) GTEST_SKIP() << "sanitizer runtimes need an unlimited address space";
   allocate(4);
   rlimit saved{};
   ASSERT_EQ(getrlimit(RLIMIT_AS, &saved), 0);
