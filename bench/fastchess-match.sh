@@ -71,6 +71,8 @@ if [[ -n $summarize ]]; then
   exit 0
 fi
 
+out=$(realpath -m "$out")
+openings=$(realpath -m "$openings")
 fastchess=${FASTCHESS:-$("$root/../shared/tools/build-fastchess.sh")}
 build=$root/build-bench
 extra=()

@@ -18,8 +18,9 @@ namespace {
 constexpr int kMaxLineMoves = 66;
 constexpr int kMostSolvedPlies = 7;   // a missing end of a mate line
 constexpr int kMostReplacedPlies = 3;  // a wrong end of one
-// Moves the mate completion may make at the most (a few milliseconds).
-constexpr int kSolverBudget = 4000;
+// Moves the mate completion may make at the most (some milliseconds; a
+// position that fails is not tried again).
+constexpr int kSolverBudget = 12000;
 
 struct Budget {
   int left = kSolverBudget;
@@ -34,23 +35,24 @@ bool isMated(Position& pos) {
 bool loserMatedIn(Position& pos, int plies, Move* line, Budget& budget);
 
 // The side to move mates in exactly `plies` plies (odd): line[0..plies-1].
-// Beyond a mate in one only checks are tried, which is where such short
-// mates lie; what is not found within the budget is not found.
+// Checks are tried first, quiet moves after them; what is not found within
+// the budget is not found.
 bool winnerMatesIn(Position& pos, int plies, Move* line, Budget& budget) {
   MoveEntry list[kMaxMoves];
   const int n = generateLegal(pos, list);
-  for (int i = 0; i < n; ++i) {
-    const Move m = list[i].move;
-    if (plies > 1 && !givesCheck(pos, m)) continue;
-    if (!budget.spend()) return false;
-    makeMove(pos, m);
-    const bool forced = plies == 1 ? isMated(pos) : loserMatedIn(pos, plies - 1, line + 1, budget);
-    unmakeMove(pos);
-    if (forced) {
-      line[0] = m;
-      return true;
+  for (int pass = 0; pass < (plies > 1 ? 2 : 1); ++pass)
+    for (int i = 0; i < n; ++i) {
+      const Move m = list[i].move;
+      if (plies > 1 && givesCheck(pos, m) != (pass == 0)) continue;
+      if (!budget.spend()) return false;
+      makeMove(pos, m);
+      const bool forced = plies == 1 ? isMated(pos) : loserMatedIn(pos, plies - 1, line + 1, budget);
+      unmakeMove(pos);
+      if (forced) {
+        line[0] = m;
+        return true;
+      }
     }
-  }
   return false;
 }
 
