@@ -2,6 +2,9 @@
 // repetition and by the fifty-move rule, the node limit, and quiescence.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+
 #include "board/board_helpers.h"
 #include "search/search_helpers.h"
 
@@ -217,4 +220,46 @@ TEST_F(SearchInProcess, MateLinesAreCompletedToTheMate) {
     EXPECT_TRUE(samePositionAsGame(t)) << "the thread's position is left as it was";
   }
   search::ttSetEnabled(true);
+}
+
+// MultiPV: each line of an iteration starts with a different legal root
+// move, the lines come best first, and the first is the answer.
+TEST_F(SearchInProcess, MultiPvLinesAreDistinctAndOrdered) {
+  setFen("r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq -");
+  settings.multi_pv = 3;
+  settings.noise = 0;
+  limits.depth_limit = 6;
+  testutil::StdoutCapture out;
+  search::prepareSearch(limits, settings);
+  search::runMainThreadSearch();
+  const auto lines = testutil::splitLines(out.finish());
+  std::map<int, std::vector<std::string>> byDepth;  // depth -> "score move" per line number
+  const auto legal = searchtest::legalMoveTexts(gamePosition());
+  for (const auto& line : lines) {
+    if (line.find(" multipv ") == std::string::npos) continue;
+    const auto w = searchtest::splitWords(line);
+    const int depth = std::stoi(searchtest::infoField(line, "depth"));
+    const int number = std::stoi(searchtest::infoField(line, "multipv"));
+    const std::string score = searchtest::infoField(line, "score");
+    ASSERT_EQ(score.rfind("cp ", 0), 0u) << line;
+    auto& row = byDepth[depth];
+    ASSERT_EQ(static_cast<int>(row.size()), number - 1) << "lines come in order: " << line;
+    row.push_back(score.substr(3) + " " + searchtest::infoField(line, "pv"));
+    EXPECT_EQ(legal.count(searchtest::infoField(line, "pv")), 1u) << line;
+  }
+  ASSERT_FALSE(byDepth.empty());
+  for (const auto& [depth, row] : byDepth) {
+    SCOPED_TRACE(depth);
+    ASSERT_EQ(row.size(), 3u);
+    std::set<std::string> first;
+    int previous = search::kInfinity;
+    for (const auto& entry : row) {
+      const int score = std::stoi(entry.substr(0, entry.find(' ')));
+      EXPECT_LE(score, previous) << "best first";
+      previous = score;
+      first.insert(entry.substr(entry.find(' ') + 1));
+    }
+    EXPECT_EQ(first.size(), 3u) << "three different moves";
+  }
+  EXPECT_EQ(moveToText(bestMove()), byDepth.rbegin()->second[0].substr(byDepth.rbegin()->second[0].find(' ') + 1));
 }
