@@ -28,6 +28,7 @@ constexpr float kNoDeadline = 1e30f;
 struct SearchControl {
   // Written by thread 0 while the command loop's time check reads them.
   Move best_line[kStackSize];
+  bool best_line_showable;  // false: a mate line that stops short of the mate
   std::atomic<int> best_score;
   std::atomic<int> iteration_depth;
   std::atomic<int> completed_depth;

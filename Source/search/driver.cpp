@@ -131,11 +131,12 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
     char prefix[32] = "";
     if (control.multi_pv > 1) snprintf(prefix, sizeof prefix, "multipv %d ", lineNumber);
     char head[256];
-    snprintf(head, sizeof head, "info %sdepth %d seldepth %d score %s time %.0f nodes %.0f nps %.0f tbhits %.0f hashfull %.0f pv ",
+    snprintf(head, sizeof head, "info %sdepth %d seldepth %d score %s time %.0f nodes %.0f nps %.0f tbhits %.0f hashfull %.0f",
              prefix, depth, control.sel_depth - 1, scoreText(score).c_str(), elapsed * 1000.0,
              static_cast<double>(control.total_nodes), elapsed > 0.001 ? control.total_nodes / elapsed : 0.0,
              static_cast<double>(control.total_tbhits), static_cast<double>(full));
-    text = head + lineText(line, kMaxLineMoves);
+    text = head;
+    if (line[1]) text += " pv " + lineText(line, kMaxLineMoves);
   } else {
     char head[96];
     snprintf(head, sizeof head, "%02d] %02d%c %5.1f %7.0fK %5d  ", t.threadIndex, depth, lineNumber > 0 ? '.' : ' ',
@@ -154,7 +155,10 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
 void reportFinalInfo(int lineNumber, int depth, int score, const Move* line) {
   const double noise = control.settings.noise;
   if ((!stopped() && noise > control.elapsed.load()) || noise >= kNoOutput || depth == 0 || line[1] == 0) return;
-  if (threads[0]) reportSearchInfo(*threads[0], lineNumber, depth, score, line);
+  // The score without a line rather than a mating line that stops short.
+  const Move none[2] = {0, 0};
+  const bool shortMate = line == control.best_line && !control.best_line_showable;
+  if (threads[0]) reportSearchInfo(*threads[0], lineNumber, depth, score, shortMate ? none : line);
 }
 
 double effectiveBranchingFactor() {
@@ -361,15 +365,18 @@ void publishBest(SearchThread& t, const RootState& r, Move m, int depth, int sco
   std::copy(t.pv[1], t.pv[1] + kStackSize, t.threadLine);
   t.threadLine[0] = 0;
   if (!r.main) return;
-  completeLine(t, t.threadLine, depth, score);
+  // A mate the line cannot show yet (a table score from an earlier search)
+  // waits for a deeper iteration rather than printing a short mating line.
+  t.threadLineShowable = completeLine(t, t.threadLine, depth, score);
   if (line != 0) return;
   // best_line[1] holds a stand-in move until the first one is searched.
   if (m != control.best_line[1] || control.completed_depth == 0) control.best_change_depth = depth;
   control.best_score = score;
   control.completed_depth = depth;
   std::copy(t.threadLine, t.threadLine + kStackSize, control.best_line);
+  control.best_line_showable = t.threadLineShowable;
   control.score_history[depth] = score;
-  if (depth > 1 && control.multi_pv == 1 && pastNoise() && showsLines())
+  if (depth > 1 && control.multi_pv == 1 && pastNoise() && showsLines() && t.threadLineShowable)
     reportSearchInfo(t, 0, depth, score, control.best_line);
 }
 
@@ -458,7 +465,8 @@ void rootSearch(SearchThread& t) {
     for (int line = 0; line < control.multi_pv && line < t.rootMoveCount; ++line) {
       searchLine(t, r, depth, line);
       if (stopped()) break;
-      if (r.main && control.multi_pv > 1 && pastNoise() && showsLines() && t.threadLine[1])
+      if (r.main && control.multi_pv > 1 && pastNoise() && showsLines() && t.threadLine[1] &&
+          t.threadLineShowable)
         reportSearchInfo(t, line + 1, depth, t.threadBestScore, t.threadLine);
     }
     finishIteration(t, r, depth);

@@ -152,7 +152,7 @@ int finishMate(Position& pos, Move* line, int made, int wanted) {
 
 }  // namespace
 
-void completeLine(SearchThread& t, Move* line, int depth, int score) {
+bool completeLine(SearchThread& t, Move* line, int depth, int score) {
   const bool mate = std::abs(score) > kMateShownAbove;
   const int wanted = std::min(kMaxLineMoves, mate ? kMateValue - std::abs(score) - 1 : depth);
   Position& pos = t.position;
@@ -160,7 +160,9 @@ void completeLine(SearchThread& t, Move* line, int depth, int score) {
   while (made + 1 < kStackSize - 1 && line[made + 1]) makeMove(pos, line[++made]);
   if (ttIsEnabled()) made = walkTable(pos, line, made, wanted, mate, score);
   if (mate) made = finishMate(pos, line, made, wanted);
+  const bool sound = !mate || (made == wanted && isMated(pos));
   for (int i = 0; i < made; ++i) unmakeMove(pos);
+  return sound;
 }
 
 }  // namespace search

@@ -33,7 +33,8 @@ int staticEvaluation(SearchThread& t, int ply, bool inCheck);
 void rootSearch(SearchThread& t);
 // Carries a line cut short by table cuts on to the depth searched
 // and runs a mate score's line to the mate (the root position is t's).
-void completeLine(SearchThread& t, Move* line, int depth, int score);
+// False when a mate score's line still stops short of the mate.
+bool completeLine(SearchThread& t, Move* line, int depth, int score);
 void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, const Move* line);
 
 }  // namespace search

@@ -64,6 +64,7 @@ struct SearchThread {
   Position position;
   Move pv[kStackSize + 1][kStackSize + 1];  // pv[ply][ply..] is the line found at ply
   Move threadLine[kStackSize];
+  bool threadLineShowable;  // false: a mate score whose line could not be run to the mate
   std::array<MoveEntry, 256> rootMoves;
   int rootMoveCount;
   uint8_t threadIndex;

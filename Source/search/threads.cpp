@@ -75,6 +75,7 @@ int prepareThread(int index) {
     t.moveLists[p][0].move = kEndOfList;
   }
   std::fill(std::begin(t.threadLine), std::end(t.threadLine), Move{0});
+  t.threadLineShowable = true;
   t.nodeLimit = control.limits.node_limit ? control.limits.node_limit : kNoNodeLimit;
   t.nodes = 0;
   t.tbHits = 0;

@@ -57,6 +57,7 @@ void resetSearchFields(const Position& pos) {
     control.nodes_by_depth[i] = 0;
     control.best_line[i] = 0;
   }
+  control.best_line_showable = true;
   control.last_iteration_depth = 0;
   control.last_iteration_time = 0;
 }

@@ -206,7 +206,7 @@ TEST_F(SearchInProcess, MateLinesAreCompletedToTheMate) {
     for (size_t i = 0; i < c.given.size(); ++i) {
       line[i + 1] = mv(c.given[i]);
     }
-    search::completeLine(t, line, 1, search::kMateValue - c.matePly);
+    EXPECT_TRUE(search::completeLine(t, line, 1, search::kMateValue - c.matePly));
     int length = 0;
     while (line[length + 1]) ++length;
     EXPECT_EQ(length, c.matePly - 1);
@@ -219,6 +219,15 @@ TEST_F(SearchInProcess, MateLinesAreCompletedToTheMate) {
     EXPECT_TRUE(board::inCheck(b.pos, b.pos.sideToMove));
     EXPECT_TRUE(samePositionAsGame(t)) << "the thread's position is left as it was";
   }
+  // A mate score no line can show (a stale table score, say) is reported as
+  // such, so the line is not printed as a mating line.
+  setFen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq -");
+  search::prepareSearch(limits, settings);
+  ASSERT_EQ(search::prepareThread(0), 0);
+  board::Move line[search::kStackSize] = {};
+  line[1] = mv("e2e4");
+  EXPECT_FALSE(search::completeLine(*search::threads[0], line, 1, search::kMateValue - 6));
+  EXPECT_TRUE(samePositionAsGame(*search::threads[0]));
   search::ttSetEnabled(true);
 }
 
