@@ -3,7 +3,8 @@
 # "readyok", for our engine and Debian's stockfish in the same run, then the
 # same for a start with "-hash N" (ours only; stockfish has no such switch).
 # Usage: bench/hash.sh [build-dir] [sizes in MB...]   (default: build-bench, 1024 8192)
-# Env: RUNS (default 3, the best run counts), STOCKFISH (path of the reference).
+# Env: RUNS (default 3, the best run counts), STOCKFISH (path of the reference),
+# VESK (an engine binary to time instead of building one, e.g. an older build).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,8 +17,13 @@ stockfish=${STOCKFISH:-/usr/games/stockfish}
 
 extra=()
 [[ -f $build/CMakeCache.txt ]] || extra+=(-DVESK_TESTS=OFF)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
-ninja -C "$build" vesk >/dev/null
+if [[ -n ${VESK:-} ]]; then
+  vesk=$VESK
+else
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
+  ninja -C "$build" vesk >/dev/null
+  vesk=$build/vesk
+fi
 
 now() { date +%s.%N; }
 
@@ -49,7 +55,7 @@ resize_seconds() {
 startup_seconds() {
   local mb=$1 start end
   start=$(now)
-  coproc ENGINE { "$build/vesk" -use_hce -hash "$mb" 2>/dev/null; }
+  coproc ENGINE { "$vesk" -use_hce -hash "$mb" 2>/dev/null; }
   printf 'isready\n' >&"${ENGINE[1]}"
   await "${ENGINE[0]}" readyok
   end=$(now)
@@ -64,7 +70,7 @@ printf '%-8s %12s %12s %14s\n' "Hash MB" "ours s" "stockfish s" "ours -hash s"
 for mb in "${sizes[@]}"; do
   ours=() ref=() boot=()
   for ((i = 0; i < runs; i++)); do
-    ours+=("$(resize_seconds "$mb" "$build/vesk" -use_hce)")
+    ours+=("$(resize_seconds "$mb" "$vesk" -use_hce)")
     if [[ -x $stockfish ]]; then ref+=("$(resize_seconds "$mb" "$stockfish")"); fi
     boot+=("$(startup_seconds "$mb")")
   done
