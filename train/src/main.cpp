@@ -5,6 +5,7 @@
 //   vesk-train export -checkpoint FILE -out nn.bin
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,14 @@ bool readU64(const char* text, uint64_t& out) {
   errno = 0;
   const unsigned long long v = strtoull(text, &end, 10);
   if (end == text || *end || errno == ERANGE || text[0] == '-') return false;
+  out = v;
+  return true;
+}
+
+// Node limits are kept as 32-bit numbers in the data file's header.
+bool readNodes(const char* text, uint64_t& out) {
+  uint64_t v;
+  if (!readU64(text, v) || v > UINT32_MAX) return false;
   out = v;
   return true;
 }
@@ -65,13 +74,16 @@ const Flag<DatagenOptions> kDatagenFlags[] = {
      "stop when the file holds N games (default: no limit)"},
     {"-positions", "N", [](DatagenOptions& o, const char* v) { return readU64(v, o.positions); },
      "stop when the file holds N positions (default: no limit)"},
-    {"-soft_nodes", "N", [](DatagenOptions& o, const char* v) { return readU64(v, o.play.softNodes) && o.play.softNodes; },
+    {"-soft_nodes", "N", [](DatagenOptions& o, const char* v) { return readNodes(v, o.play.softNodes) && o.play.softNodes; },
      "no new iteration past N nodes (default 5000)"},
-    {"-hard_nodes", "N", [](DatagenOptions& o, const char* v) { return readU64(v, o.play.hardNodes); },
+    {"-hard_nodes", "N", [](DatagenOptions& o, const char* v) { return readNodes(v, o.play.hardNodes); },
      "a search stops at N nodes (default 4 x soft_nodes)"},
     {"-hash", "MB", [](DatagenOptions& o, const char* v) { return readInt(v, 1, kMaxHashMb, o.play.hashMb); },
      "search table per worker (default 16)"},
-    {"-seed", "N", [](DatagenOptions& o, const char* v) { return o.seedGiven = readU64(v, o.play.seed); },
+    {"-seed", "N", [](DatagenOptions& o, const char* v) {
+       o.seedGiven = readU64(v, o.play.seed);
+       return o.seedGiven;
+     },
      "the series of games (default: the clock for a new file, the file's own otherwise)"},
     {"-net", "FILE", [](DatagenOptions& o, const char* v) { o.networkFile = v; return true; },
      "label with this network"},

@@ -1,5 +1,7 @@
 #include "selfplay.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "board/attacks.h"
@@ -146,7 +148,9 @@ uint8_t moveFlags(const Position& pos, Move move, int score) {
 
 }  // namespace
 
-uint64_t hardNodeCap(const SelfPlaySettings& s) { return s.hardNodes ? s.hardNodes : s.softNodes * kHardNodeFactor; }
+uint64_t hardNodeCap(const SelfPlaySettings& s) {
+  return s.hardNodes ? s.hardNodes : std::min<uint64_t>(s.softNodes * kHardNodeFactor, UINT32_MAX);
+}
 
 uint64_t Rng::next() {
   uint64_t z = (state += 0x9E3779B97F4A7C15ull);
