@@ -34,8 +34,9 @@ bool fail(std::string* why, const std::string& text) {
 
 // Reads one network at the file's current position into slot.
 bool readNetwork(FILE* f, uint64_t bytesLeft, NetworkSlot& slot, std::string* why) {
-  unsigned char h[18];
-  if (bytesLeft < 18 || fread(h, 1, 18, f) != 18) return fail(why, "file too short for a header");
+  unsigned char h[kNetworkHeaderBytes];
+  if (bytesLeft < kNetworkHeaderBytes || fread(h, 1, kNetworkHeaderBytes, f) != kNetworkHeaderBytes)
+    return fail(why, "file too short for a header");
   slot.netCount = readU16(h + 2) ? readU16(h + 2) : 1;
   slot.G = readU16(h + 4);
   slot.X = readU16(h + 6);
@@ -49,8 +50,8 @@ bool readNetwork(FILE* f, uint64_t bytesLeft, NetworkSlot& slot, std::string* wh
   if (slot.L != 1 && slot.L != 2) return fail(why, "output count must be 1 or 2");
   const uint64_t inputs = static_cast<uint64_t>(slot.G) + slot.X;
   slot.floatCount = inputs * slot.H1 + static_cast<uint64_t>(slot.H1) * slot.H2 +
-                    static_cast<uint64_t>(slot.H2) * slot.L + slot.L + 8;
-  if (slot.floatCount * 4 > bytesLeft - 18) return fail(why, "file shorter than its header says");
+                    static_cast<uint64_t>(slot.H2) * slot.L + slot.L + kNetworkConstants;
+  if (slot.floatCount * 4 > bytesLeft - kNetworkHeaderBytes) return fail(why, "file shorter than its header says");
   slot.data.assign(slot.floatCount, 0.0f);
   if (fread(slot.data.data(), 4, slot.floatCount, f) != slot.floatCount) return fail(why, "read error");
   const float* p = slot.data.data();
@@ -65,7 +66,7 @@ bool readNetwork(FILE* f, uint64_t bytesLeft, NetworkSlot& slot, std::string* wh
 }
 
 // x for x >= 0, x / 16 below: the larger of the two, which vectorises.
-inline float activate(float x) { return std::max(x, x * 0.0625f); }
+inline float activate(float x) { return std::max(x, x * kLeakySlope); }
 
 inline float dot(const float* a, const float* b, int n) {
 #if defined(__AVX2__) && defined(__FMA__)
@@ -142,8 +143,12 @@ void unloadNetworks() {
   ++network_generation;
 }
 
+float networkPhase(const Position& pos) {
+  return std::min(1.0f, 0.016f * static_cast<float>(pos.pieceMaterial[0] + pos.pieceMaterial[1]));
+}
+
 int chooseNetwork(const Position& pos, float& phase) {
-  phase = std::min(1.0f, 0.016f * static_cast<float>(pos.pieceMaterial[0] + pos.pieceMaterial[1]));
+  phase = networkPhase(pos);
   if (network_count < 2) return 0;
   int p = std::max(pieceCount(pos.materialSignature[0]), pieceCount(pos.materialSignature[1]));
   if (networks[1].L == 1 && p == 0) {
@@ -176,9 +181,13 @@ inline Bitboard transformSquares(Bitboard b, int transform) {
 }  // namespace
 
 int buildFeatures(const Position& pos, const NetworkSlot& net, uint16_t* out) {
+  return buildFeatureList(pos, net.G, out);
+}
+
+int buildFeatureList(const Position& pos, int squareInputs, uint16_t* out) {
   const int stm = pos.sideToMove;
   const bool queenSide[2] = {(pos.kingSquare[0] & 7) <= 3, (pos.kingSquare[1] & 7) <= 3};
-  const int wingShift = (queenSide[0] != queenSide[1] && net.G >= 1792) ? 896 : 0;
+  const int wingShift = (queenSide[0] != queenSide[1] && squareInputs >= 1792) ? 896 : 0;
   const Bitboard wp = pos.pieces[0][kPawn], bp = pos.pieces[1][kPawn];
   const Bitboard wSpan = frontSpan(wp, 0), bSpan = frontSpan(bp, 1);
   const Bitboard passed[2] = {wp & ~(bSpan | sideways(bSpan)), bp & ~(wSpan | sideways(wSpan))};
@@ -196,7 +205,7 @@ int buildFeatures(const Position& pos, const NetworkSlot& net, uint16_t* out) {
       out[n++] = static_cast<uint16_t>(base + 384 + popLowest(b));
   }
   int diff = std::clamp(pos.pieceMaterial[stm] - pos.pieceMaterial[stm ^ 1], -19, 19);
-  out[n++] = static_cast<uint16_t>(net.G + 22 + diff);
+  out[n++] = static_cast<uint16_t>(squareInputs + 22 + diff);
   return n;
 }
 
@@ -265,12 +274,26 @@ void secondLayer(const NetworkSlot& net, const float* out1, float* out2) {
 }  // namespace
 
 float forwardFromSums(const NetworkSlot& net, NetworkState& ns, const float* sums, float phase) {
-  const float b1 = net.constants[1], b2 = net.constants[2];
+  const float b1 = net.constants[kBias1Constant], b2 = net.constants[kBias2Constant];
   for (int i = 0; i < net.H1; ++i) ns.out1[i] = activate(sums[i] + b1);
   secondLayer(net, ns.out1, ns.out2);
   for (int k = 0; k < net.H2; ++k) ns.out2[k] = activate(ns.out2[k] + b2);
   for (int j = 0; j < net.L; ++j) ns.outputs[j] = dot(net.W3 + static_cast<size_t>(j) * net.H2, ns.out2, net.H2);
   return net.L == 1 ? ns.outputs[0] : phase * ns.outputs[0] + (1 - phase) * ns.outputs[1];
+}
+
+int scoreFromOutput(const Position& pos, float R) {
+  const float P = 1.0f / (1.0f + std::exp(-R));
+  int score;
+  if (P < 0.0005f) score = -1266;
+  else if (P > 0.9995f) score = 1266;
+  else score = static_cast<int>(-166.66666521794266 * std::log(1.0 / P - 1.0));
+
+  const auto& ps = pos.pieces;
+  if (!((ps[0][kPawn] | ps[1][kPawn] | ps[0][kRook] | ps[1][kRook] | ps[0][kQueen] | ps[1][kQueen])) &&
+      pos.pieceMaterial[0] <= 3 && pos.pieceMaterial[1] <= 3)
+    score /= 4;
+  return score;
 }
 
 int nn_evaluate(const Position& pos, EvalState& st, bool inCheck, bool noise) {
@@ -331,17 +354,7 @@ int nn_evaluate(const Position& pos, EvalState& st, bool inCheck, bool noise) {
 
   float R = forwardFromSums(net, ns, saved.sums, phase);
   if (noise) R += static_cast<float>(static_cast<int>((pos.key ^ noiseSalt.load()) & 0xFF) - 127) * 0.0001f;
-  const float P = 1.0f / (1.0f + std::exp(-R));
-  int score;
-  if (P < 0.0005f) score = -1266;
-  else if (P > 0.9995f) score = 1266;
-  else score = static_cast<int>(-166.66666521794266 * std::log(1.0 / P - 1.0));
-
-  const auto& ps = pos.pieces;
-  if (!((ps[0][kPawn] | ps[1][kPawn] | ps[0][kRook] | ps[1][kRook] | ps[0][kQueen] | ps[1][kQueen])) &&
-      pos.pieceMaterial[0] <= 3 && pos.pieceMaterial[1] <= 3)
-    score /= 4;
-
+  int score = scoreFromOutput(pos, R);
   const int contempt = contemptBonus(pos, st);
   score += pos.sideToMove == st.rootSide ? contempt : -contempt;
   slot.key = pos.key;

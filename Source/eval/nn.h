@@ -15,6 +15,15 @@ constexpr int kMaxHidden2 = 1024;
 constexpr int kMaxFeatures = 50;
 constexpr int kMaxFeatureIndex = 1792 + 64;  // square inputs plus the material inputs we use
 
+// The file layout, shared with the trainer's exporter.
+constexpr int kNetworkHeaderBytes = 18;
+constexpr int kNetworkConstants = 8;  // after W1, W2, W3 and the unused output block
+constexpr int kBias1Constant = 1;     // one value added to every first-layer neuron
+constexpr int kBias2Constant = 2;     // one value added to every second-layer neuron
+static_assert(kBias2Constant < kNetworkConstants);
+// Negative side of the activation: x below zero becomes x times this.
+constexpr float kLeakySlope = 0.0625f;
+
 struct NetworkSlot {
   int netCount = 0;
   int G = 0, X = 0, H1 = 0, H2 = 0, L = 0;
@@ -60,9 +69,18 @@ void unloadNetworks();
 // Score for the side to move. noise adds the small key-dependent jitter.
 int nn_evaluate(const board::Position& pos, EvalState& st, bool inCheck, bool noise = false);
 
-// Pieces of the feature computation, exposed for tests.
+// Pieces of the feature computation, exposed for tests and the trainer.
 int buildFeatures(const board::Position& pos, const NetworkSlot& net, uint16_t* out);
+// The sorted active inputs for a network of squareInputs (896 or 1792)
+// piece-square inputs; returns the count (at most kMaxFeatures).
+int buildFeatureList(const board::Position& pos, int squareInputs, uint16_t* out);
+// The blend weight of the first output with the single network: more
+// non-pawn material, more of output 0.
+float networkPhase(const board::Position& pos);
 int chooseNetwork(const board::Position& pos, float& phase);
+// Centipawns from the network's output R (before contempt): the clamped
+// logistic mapping and the drawish minor-piece ending rule.
+int scoreFromOutput(const board::Position& pos, float R);
 // Forward pass from a raw first-layer sum (before bias); returns R.
 float forwardFromSums(const NetworkSlot& net, NetworkState& ns, const float* sums, float phase);
 

@@ -21,6 +21,23 @@ void yield() { std::this_thread::yield(); }
 
 void ignoreSigpipe() { signal(SIGPIPE, SIG_IGN); }
 
+std::string executableDirectory() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  std::string text(path, static_cast<size_t>(n));
+  const size_t slash = text.rfind('/');
+  return slash == std::string::npos ? std::string() : text.substr(0, slash);
+}
+
+std::string findDataFile(const std::string& name) {
+  if (name.empty() || name[0] == '/' || access(name.c_str(), F_OK) == 0) return name;
+  const std::string dir = executableDirectory();
+  if (dir.empty()) return name;
+  const std::string beside = dir + "/" + name;
+  return access(beside.c_str(), F_OK) == 0 ? beside : name;
+}
+
 namespace {
 
 void appendBytes(LineReader& r, const char* data, size_t n) {

@@ -40,6 +40,13 @@ void yield();
 // Call once at start: a vanished reader must not kill us with SIGPIPE.
 void ignoreSigpipe();
 
+// The directory of the running executable (empty when unknown).
+std::string executableDirectory();
+// Where a data file named on its own is found: a relative name that is not in
+// the working directory but lies beside the executable gives that path; any
+// other name comes back unchanged.
+std::string findDataFile(const std::string& name);
+
 // Longest input line kept; longer lines are dropped whole with a note.
 constexpr size_t kMaxLineLength = 1 << 20;
 

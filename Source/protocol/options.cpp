@@ -134,7 +134,8 @@ void setLogOption(bool on, bool announce) {
 
 bool loadNetworkOption(bool atStartup) {
   std::string why;
-  if (!eval::load_network(live_options.NN_file, &why)) {
+  // A shipped network lies beside the executable when the working directory has none.
+  if (!eval::load_network(platform::findDataFile(live_options.NN_file), &why)) {
     platform::output_line(atStartup ? "error loading NN" : "info string error loading NN");
     platform::outputFormat("%s%s", atStartup ? "" : "info string ", why.c_str());
     return false;

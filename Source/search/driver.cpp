@@ -474,6 +474,9 @@ void rootSearch(SearchThread& t) {
     // A mate within the depth searched is final.
     const bool mateFound = score >= kMateValue - 1 - depth || score < depth + 1 - kMateValue;
     if (stopped() || mateFound || depth >= control.limits.depth_limit) break;
+    // A soft node budget ends the search between iterations only.
+    const uint64_t soft = control.limits.soft_node_limit;
+    if (r.main && soft && t.nodes.load(std::memory_order_relaxed) >= soft) break;
   }
   if (r.main) stop_requested = 1;
 }

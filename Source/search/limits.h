@@ -27,6 +27,7 @@ enum NodeType : int { kAllNode = -1, kPvNode = 0, kCutNode = 1 };
 
 struct SearchLimits {
   uint64_t node_limit = 0;   // 0 = none
+  uint64_t soft_node_limit = 0;  // no new iteration past this many nodes (0 = none)
   int depth_limit = 66;      // iteration depth limit, never above 66
   int level_moves = 1;       // 0 rest of game, 1 fixed per move, 40 movestogo
   float level_time = 5.0f;   // seconds

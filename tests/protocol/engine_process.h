@@ -49,13 +49,14 @@ class EngineProcess {
 
   // Starts the engine with the given arguments in workDir (a fresh temporary
   // directory when empty, so files it writes never land in the source tree).
-  // With closedStdin the child starts with no standard input at all.
+  // With closedStdin the child starts with no standard input at all; binary
+  // runs another program (a copy of the engine, a tool) the same way.
   explicit EngineProcess(const std::vector<std::string>& args, const std::string& workDir = {},
-                         bool closedStdin = false) {
+                         bool closedStdin = false, const std::string& binary = VESK_BINARY) {
     dir_ = workDir.empty() ? ownDir_.path() : workDir;
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) return;
-    std::vector<std::string> argvStrings{VESK_BINARY};
+    std::vector<std::string> argvStrings{binary};
     argvStrings.insert(argvStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (auto& s : argvStrings) argv.push_back(s.data());
@@ -274,6 +275,15 @@ inline std::vector<std::string> replies(const EngineProcess& engine) { return af
 
 // Runs the engine to its end with the given input (stdin closed afterwards)
 // and returns the exit status; the process keeps the output for inspection.
+// A copy of the engine in dir: a run of it sees none of the files that
+// lie beside the built binary (a shipped network among them).
+inline std::string copyOfEngine(const TempDir& dir) {
+  const std::string path = dir.file("vesk");
+  std::error_code ec;
+  std::filesystem::copy_file(VESK_BINARY, path, std::filesystem::copy_options::overwrite_existing, ec);
+  return ec ? std::string() : path;
+}
+
 inline int runToEnd(EngineProcess& engine, std::string_view input,
                     double timeout = EngineProcess::kDefaultTimeout) {
   engine.send(input, timeout);

@@ -64,9 +64,13 @@ TEST(Startup, HandCraftedStartPrintsGreetingEvaluationAndCalibration) {
 }
 
 TEST(Startup, MissingNetworkEndsWithStatusOne) {
-  // No network file exists in the fresh working directory.
+  // No network file exists in the fresh working directory, nor beside the
+  // copy of the engine that runs.
+  testutil::TempDir bin;
+  const std::string engineCopy = testutil::copyOfEngine(bin);
+  ASSERT_FALSE(engineCopy.empty());
   for (std::vector<std::string> args : {std::vector<std::string>{}, {"-use_hce", "-use_nn"}, {"-c"}}) {
-    EngineProcess engine(args);
+    EngineProcess engine(args, {}, false, engineCopy);
     ASSERT_EQ(runToEnd(engine, "isready\n"), 1) << engine.transcript();
     auto lines = engine.lines();
     ASSERT_GE(lines.size(), 5u) << engine.transcript();
