@@ -180,10 +180,6 @@ inline Bitboard transformSquares(Bitboard b, int transform) {
 
 }  // namespace
 
-int buildFeatures(const Position& pos, const NetworkSlot& net, uint16_t* out) {
-  return buildFeatureList(pos, net.G, out);
-}
-
 int buildFeatureList(const Position& pos, int squareInputs, uint16_t* out) {
   const int stm = pos.sideToMove;
   const bool queenSide[2] = {(pos.kingSquare[0] & 7) <= 3, (pos.kingSquare[1] & 7) <= 3};
@@ -322,7 +318,7 @@ int nn_evaluate(const Position& pos, EvalState& st, bool inCheck, bool noise) {
   float phase;
   const int netIndex = chooseNetwork(pos, phase);
   const NetworkSlot& net = networks[netIndex];
-  ns.count = buildFeatures(pos, net, ns.features);
+  ns.count = buildFeatureList(pos, net.G, ns.features);
   SavedAccumulator& saved = ns.saved[pos.sideToMove];
   const int H1 = net.H1;
   if (saved.net == netIndex && saved.ply <= ply && saved.count > 6 && ns.count > 6) {

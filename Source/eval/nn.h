@@ -70,7 +70,6 @@ void unloadNetworks();
 int nn_evaluate(const board::Position& pos, EvalState& st, bool inCheck, bool noise = false);
 
 // Pieces of the feature computation, exposed for tests and the trainer.
-int buildFeatures(const board::Position& pos, const NetworkSlot& net, uint16_t* out);
 // The sorted active inputs for a network of squareInputs (896 or 1792)
 // piece-square inputs; returns the count (at most kMaxFeatures).
 int buildFeatureList(const board::Position& pos, int squareInputs, uint16_t* out);

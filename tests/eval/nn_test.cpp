@@ -241,7 +241,7 @@ void expectMatchesModel(const Model& model, const std::vector<std::string>& fens
     const Net& net = model.slots[index];
 
     uint16_t engineFeatures[eval::kMaxFeatures];
-    int n = eval::buildFeatures(pos, slot, engineFeatures);
+    int n = eval::buildFeatureList(pos, slot.G, engineFeatures);
     std::vector<int> got(engineFeatures, engineFeatures + n);
     std::sort(got.begin(), got.end());
     const std::vector<int> expected = referenceFeatures(pos, net.s.G);
@@ -531,7 +531,7 @@ TEST_F(NnTest, FeatureListsAreSorted) {
     for (const std::string& fen : evaltest::playoutFens(9, 24, 120)) {
       testutil::Board b(fen);
       uint16_t features[eval::kMaxFeatures];
-      int n = eval::buildFeatures(b.pos, net, features);
+      int n = eval::buildFeatureList(b.pos, net.G, features);
       ASSERT_GT(n, 2) << fen;
       for (int i = 1; i < n; ++i) ASSERT_LT(features[i - 1], features[i]) << fen << " G=" << G;
       ++lists;

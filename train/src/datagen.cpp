@@ -50,28 +50,28 @@ struct Tally {
   uint64_t results[3] = {0, 0, 0};  // by GameResult
 };
 
-bool readFull(int fd, void* data, size_t bytes) {
-  auto* p = static_cast<char*>(data);
-  while (bytes) {
-    const ssize_t n = read(fd, p, bytes);
+// Moves all of the bytes with io(done) (a read or a write of what is left),
+// going on after interruptions; false on an error or an early end.
+template <typename Io>
+bool transferAll(size_t bytes, Io io) {
+  size_t done = 0;
+  while (done < bytes) {
+    const ssize_t n = io(done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    p += n;
-    bytes -= static_cast<size_t>(n);
+    done += static_cast<size_t>(n);
   }
   return true;
 }
 
+bool readFull(int fd, void* data, size_t bytes) {
+  auto* p = static_cast<char*>(data);
+  return transferAll(bytes, [&](size_t done) { return read(fd, p + done, bytes - done); });
+}
+
 bool writeFull(int fd, const void* data, size_t bytes) {
   const auto* p = static_cast<const char*>(data);
-  while (bytes) {
-    const ssize_t n = write(fd, p, bytes);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    bytes -= static_cast<size_t>(n);
-  }
-  return true;
+  return transferAll(bytes, [&](size_t done) { return write(fd, p + done, bytes - done); });
 }
 
 uint32_t fileCrc(const std::string& path, bool& ok) {

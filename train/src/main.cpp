@@ -198,13 +198,16 @@ void printCommands() {
   printf("usage: vesk-train datagen|train|export [flags]   (vesk-train COMMAND -help lists the flags)\n");
 }
 
+// False, with the message, when a required file flag was not given.
+bool given(const std::string& value, const char* flag) {
+  if (!value.empty()) return true;
+  printf("error: %s FILE is required\n", flag);
+  return false;
+}
+
 int datagenCommand(int argc, char** argv) {
   DatagenOptions o;
-  if (!parseFlags(argc, argv, "datagen", kDatagenFlags, o)) return 2;
-  if (o.outFile.empty()) {
-    printf("error: -out FILE is required\n");
-    return 2;
-  }
+  if (!parseFlags(argc, argv, "datagen", kDatagenFlags, o) || !given(o.outFile, "-out")) return 2;
   return runDatagen(o);
 }
 
@@ -216,11 +219,7 @@ int trainCommand(int argc, char** argv) {
 
 int exportCommand(int argc, char** argv) {
   ExportOptions o;
-  if (!parseFlags(argc, argv, "export", kExportFlags, o)) return 2;
-  if (o.checkpointFile.empty()) {
-    printf("error: -checkpoint FILE is required\n");
-    return 2;
-  }
+  if (!parseFlags(argc, argv, "export", kExportFlags, o) || !given(o.checkpointFile, "-checkpoint")) return 2;
   return runExport(o.checkpointFile, o.outFile);
 }
 
