@@ -157,6 +157,8 @@ bool readNextMove(GameWalk& w, const GameMove& gm, Move& m) {
   return parseMove(w.pos, gm.text, m) == kMoveRead;
 }
 
+bool hasScore(const GameMove& m) { return m.score > kNoCommentScore; }
+
 bool sideToMoveInCheck(const Position& pos) { return inCheck(pos, pos.sideToMove); }
 
 bool isBlunder(const Scanner& s, int i) {
@@ -205,7 +207,8 @@ void writeLabelledLine(Scanner& s, const Position& pos, int i) {
 // False ends the game.
 bool writeBestMoveLine(Scanner& s, const Position& pos, int i) {
   const GameMove& gm = s.moves[i];
-  if (i <= kBestMoveLast && !sideToMoveInCheck(pos)) {
+  // A move without a read score ends the game unwritten (its marker is no score).
+  if (i <= kBestMoveLast && !sideToMoveInCheck(pos) && hasScore(gm)) {
     fprintf(s.out, "%s bm %s; ce %d;\n", positionToFen(pos, true).c_str(), gm.text, gm.score);
     ++s.positions;
   }
@@ -221,7 +224,7 @@ bool isRookEndingWithOnePawn(const Position& pos) {
 }
 
 void writeRookEndingLine(Scanner& s, const Position& pos, int i) {
-  if (!isRookEndingWithOnePawn(pos)) return;
+  if (!isRookEndingWithOnePawn(pos) || !hasScore(s.moves[i])) return;
   double result = s.result == kResultWhiteWins ? 1 : s.result == kResultBlackWins ? 0 : 0.5;
   if (pos.sideToMove == kBlack) result = 1 - result;
   fprintf(s.out, "%s bm %s; ce %d; tune %0.5f;\n", positionToFen(pos, true).c_str(), s.moves[i].text,
