@@ -143,6 +143,19 @@ void moveToSan(const Position& pos, Move move, SanTexts& out) {
   }
 }
 
+namespace {
+
+// The last square name in text ("e8" of "exd8=Q"), or kNoSquare.
+int lastSquareNamed(const std::string& text) {
+  for (size_t i = text.size(); i >= 2; --i) {
+    const char file = text[i - 2], rank = text[i - 1];
+    if (file >= 'a' && file <= 'h' && rank >= '1' && rank <= '8') return makeSquare(file - 'a', rank - '1');
+  }
+  return kNoSquare;
+}
+
+}  // namespace
+
 int parseMove(Position& pos, const std::string& input, Move& out) {
   std::string text = input.substr(0, std::min<size_t>(input.size(), 127));
   size_t cut = text.find_first_of("+#");
@@ -162,11 +175,16 @@ int parseMove(Position& pos, const std::string& input, Move& out) {
   for (char& c : text)
     if (c == 'O' || c == '0') c = 'o';
 
+  // Every spelling but castling ends with the destination: other moves need
+  // no spelling made (king moves are spelt in full, castling being one).
+  const int destination = lastSquareNamed(text);
   MoveEntry list[kMaxMoves];
   MoveEntry* end = generateAll(pos, list);
   Move hits[3] = {};
   int count = 0;
   for (MoveEntry* e = list; e != end; ++e) {
+    if (destination != kNoSquare && moveTo(e->move) != destination && (pos.board[moveFrom(e->move)] & 7) != kKing)
+      continue;
     SanTexts t;
     moveToSan(pos, e->move, t);
     bool match = false;

@@ -42,6 +42,8 @@ bool readNumber(const char* sw, const char* text, double& out) {
 
 // The fixed times "-d" and "-n" give a move, long enough never to decide.
 constexpr float kDepthSwitchTime = 10000, kNodeSwitchTime = 1000;
+// Depth limits above these turn the tuning tools' searches into quiescence searches.
+constexpr int kTune1DepthBound = 10, kTune2DepthBound = 15;
 
 int clampInt(double v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : static_cast<int>(v); }
 
@@ -248,11 +250,36 @@ void runCommandLoop() {
   command_loop();
 }
 
-void runActivity(const Settings& settings) {
+// The tuning tools search to a fixed depth only when one is asked for
+// within their bound; otherwise every search is a quiescence search.
+int makeTuneData(const Settings& settings, int variant, int depthBound) {
+  if (go_limits.depth_limit > depthBound) go_limits.depth_limit = 0;
+  noise = search::kNoOutput;
+  if (variant == 2) {
+    const std::string& path = live_options.SyzygyPath;
+    if (path.empty()) platform::output_line("-mktune2: no SyzygyPath is set; scores are not corrected by tablebases");
+    else platform::outputFormat("-mktune2: using SyzygyPath '%s'", path.c_str());
+  }
+  return tools::make_tune_data(settings.inputFile, settings.outputFile, variant, go_limits, settingsForSearch(),
+                               poll_command);
+}
+
+// The exit status of the activity.
+int runActivity(const Settings& settings) {
   switch (settings.runMode) {
     case kLoop:
       runCommandLoop();
       break;
+    case kScan1:
+    case kScan1 + 1:
+    case kScan1 + 2:
+    case kScan4:
+      setLogOption(false, false);
+      return tools::scan_pgn(settings.pgnFile, settings.outputFile, settings.runMode - kScan1 + 1);
+    case kMakeTune1:
+      return makeTuneData(settings, 1, kTune1DepthBound);
+    case kMakeTune2:
+      return makeTuneData(settings, 2, kTune2DepthBound);
     case kEpdTest:
       tools::run_epd_test(settings.inputFile, settings.outputFile, go_limits, settingsForSearch(), poll_command);
       break;
@@ -268,7 +295,10 @@ void runActivity(const Settings& settings) {
       platform::outputFormat("%s is not available in this build yet", settings.modeSwitch);
       break;
   }
+  return 0;
 }
+
+bool isDataTool(int mode) { return (mode >= kScan1 && mode <= kScan4) || mode == kMakeTune1 || mode == kMakeTune2; }
 
 }  // namespace
 
@@ -294,14 +324,16 @@ int runEngine(int argc, char** argv) {
     platform::output_line("Need to compile with 'make ttune'\n");
     return 1;
   }
+  // The data tools work with the hand-crafted evaluation and need no network.
+  if (isDataTool(settings.runMode)) eval::eval_mode = eval::kHandCrafted;
   if (!prepareEngine()) return 1;
-  runActivity(settings);
+  const int status = runActivity(settings);
   stopAndWait();
   platform::closeLogFile();
   search::releaseThreads();
   search::ttRelease();
   search::releaseGameRecord();
-  return 0;
+  return status;
 }
 
 }  // namespace protocol

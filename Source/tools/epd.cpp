@@ -91,20 +91,6 @@ struct EpdTotals {
   double nodes = 0, seconds = 0, depthSum = 0, bfSum = 0;
 };
 
-// Reads one whole line of any length (without its line end); false at the end.
-bool readLine(FILE* in, std::string& line) {
-  line.clear();
-  char buffer[4096];
-  bool any = false;
-  while (fgets(buffer, sizeof buffer, in)) {
-    any = true;
-    line += buffer;
-    if (line.back() == '\n') break;
-  }
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  return any;
-}
-
 bool isPositionLine(const std::string& text) {
   return text.size() >= 10 && text[0] != ' ' && text[0] != '#' && text[0] != ';';
 }
@@ -177,7 +163,7 @@ void run_epd_test(const std::string& inputFile, const std::string& outputFile, c
   if (limits.depth_limit <= kNoTableDepth) search::ttSetEnabled(false);
   const bool verbose = settings.noise < search::kNoOutput;
   EpdTotals totals;
-  for (std::string text; readLine(in, text);) {
+  for (std::string text; readWholeLine(in, text);) {
     if (!isPositionLine(text)) continue;
     const EpdRecord r = parse_epd(text);
     if (search::setGameFen(r.fen) == kFenRejected) {
