@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "board/attacks.h"
+#include "book/book.h"
 #include "eval/nn.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
@@ -248,8 +249,11 @@ void runCommandLoop() {
   command_loop();
 }
 
-void runActivity(const Settings& settings) {
+// The activity's exit status.
+int runActivity(const Settings& settings) {
   switch (settings.runMode) {
+    case kMakeBook:
+      return book::makeBook(settings.pgnFile);
     case kLoop:
       runCommandLoop();
       break;
@@ -268,6 +272,7 @@ void runActivity(const Settings& settings) {
       platform::outputFormat("%s is not available in this build yet", settings.modeSwitch);
       break;
   }
+  return 0;
 }
 
 }  // namespace
@@ -295,13 +300,13 @@ int runEngine(int argc, char** argv) {
     return 1;
   }
   if (!prepareEngine()) return 1;
-  runActivity(settings);
+  const int status = runActivity(settings);
   stopAndWait();
   platform::closeLogFile();
   search::releaseThreads();
   search::ttRelease();
   search::releaseGameRecord();
-  return 0;
+  return status;
 }
 
 }  // namespace protocol
