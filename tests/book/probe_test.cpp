@@ -2,6 +2,7 @@
 // sample of a real book, weighting by variety, and damaged books.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
