@@ -107,8 +107,9 @@ struct GameReader {
 
 void startGame(GameReader& g, const char* line) {
   g.pos.owner = &g.history;
-  g.history = UndoHistory{};
+  g.history.undoCount = 0;
   g.history.ply = 1;
+  g.history.lastMove = kNoMove;
   setFromFen(g.pos, kStartFen);
   g.plies = 0;
   g.variationDepth = g.commentDepth = 0;
