@@ -54,6 +54,11 @@ TEST(BookPlay, GoAnswersFromTheBooksByDepth) {
   EXPECT_EQ(r.best, "f2g1n");
   EXPECT_TRUE(contains(r.lines, "info string ( book moves are: f2g1n  )")) << engine.transcript();
 
+  // The first book without the position hands over to the second.
+  setBooks(engine, kLasker, 24, kSample, 24);
+  r = goAndWait(engine, "position startpos moves e2e4\ngo wtime 5000 btime 5000\n");
+  EXPECT_TRUE(r.best == "e7e5" || r.best == "c7c5") << engine.transcript();
+
   // Below neither depth, or with OwnBook off: a search.
   setBooks(engine, kSample, 0, kLasker, 0);
   r = goAndWait(engine, "position startpos\ngo depth 3\n");
