@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "board/attacks.h"
+#include "book/book.h"
 #include "eval/nn.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
@@ -79,6 +80,17 @@ void evaluationDisplay(int traceLevel) {
   if (checked) platform::outputFormat("eval= %d (side to move is in check)", score);
 }
 
+// "book": what each book holds for the game position, each list followed by
+// an empty line.
+void showBookMoves() {
+  const EngineOptions& o = live_options;
+  const book::ProbeSettings settings{o.OwnBook_Variety, noise < search::kNoOutput};
+  for (const std::string* path : {&o.OwnBook_File, &o.OwnBook2_File}) {
+    book::probeBook(search::gamePosition(), *path, settings);
+    platform::output_line("");
+  }
+}
+
 }  // namespace
 
 void run_console_command(const std::string& line) {
@@ -132,6 +144,8 @@ void run_console_command(const std::string& line) {
     setTraceLimit(atoi(words[1].c_str()));
   } else if (cmd == "lmr") {
     search::printSelectivity(searchSettings());
+  } else if (cmd == "book") {
+    showBookMoves();
   } else if (cmd == "perft") {
     runPerft(words[1]);
   } else if (cmd == "move") {

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "board/attacks.h"
+#include "book/book.h"
 #include "eval/nn.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
@@ -267,6 +268,8 @@ int makeTuneData(const Settings& settings, int variant, int depthBound) {
 // The exit status of the activity.
 int runActivity(const Settings& settings) {
   switch (settings.runMode) {
+    case kMakeBook:
+      return book::makeBook(settings.pgnFile);
     case kLoop:
       runCommandLoop();
       break;
@@ -298,7 +301,9 @@ int runActivity(const Settings& settings) {
   return 0;
 }
 
-bool isDataTool(int mode) { return (mode >= kScan1 && mode <= kScan4) || mode == kMakeTune1 || mode == kMakeTune2; }
+bool isDataTool(int mode) {
+  return (mode >= kScan1 && mode <= kScan4) || mode == kMakeTune1 || mode == kMakeTune2 || mode == kMakeBook;
+}
 
 }  // namespace
 
@@ -324,7 +329,7 @@ int runEngine(int argc, char** argv) {
     platform::output_line("Need to compile with 'make ttune'\n");
     return 1;
   }
-  // The data tools work with the hand-crafted evaluation and need no network.
+  // The data tools and the book maker need no network.
   if (isDataTool(settings.runMode)) eval::eval_mode = eval::kHandCrafted;
   if (!prepareEngine()) return 1;
   const int status = runActivity(settings);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board/attacks.h"
+#include "book/book.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
 
@@ -205,11 +206,54 @@ void stopAndWait() {
   search::search_state = search::kIdle;
 }
 
+namespace {
+
+// The books' move for the game position (first book below OwnBook_Depth,
+// then the second below OwnBook2_Depth), or 0; a move that would draw at
+// once is no book move.
+Move bookMoveForGame() {
+  const EngineOptions& o = live_options;
+  if (!o.OwnBook) return kNoMove;
+  const int ply = search::game->history.undoCount;
+  const book::ProbeSettings settings{o.OwnBook_Variety, noise < search::kNoOutput};
+  Position& pos = search::gamePosition();
+  Move m = kNoMove;
+  if (ply < o.OwnBook_Depth) m = book::probeBook(pos, o.OwnBook_File, settings);
+  if (!m && ply < o.OwnBook2_Depth) m = book::probeBook(pos, o.OwnBook2_File, settings);
+  if (!m) return kNoMove;
+  UndoEntry& next = search::game->history.undoStack[search::game->history.undoCount];
+  const Move kept = next.move;  // the history after this position stays as it was
+  makeMove(pos, m);
+  const bool draw = isDraw(pos, 0);
+  unmakeMove(pos);
+  next.move = kept;
+  return draw ? kNoMove : m;
+}
+
+// Answers with a book move: the search is finished before it starts, and a
+// pondering or infinite one still holds its answer for "ponderhit" or "stop".
+bool answerFromBook(uint8_t state) {
+  const Move m = bookMoveForGame();
+  if (!m) return false;
+  platform::outputFormat("%s book move is %s", platform::uci_mode ? "info string" : "", moveToText(m).c_str());
+  auto& c = search::control;
+  c.book_move = m;
+  c.best_score = 0;
+  c.best_line[1] = m;
+  c.best_line[2] = kNoMove;
+  search::stop_requested = 1;
+  search::search_state = static_cast<uint8_t>((state == search::kGoReceived ? search::kSearching : search::kPondering) | search::kFinishedFlag);
+  return true;
+}
+
+}  // namespace
+
 void startRequestedSearch() {
   const uint8_t state = search::search_state.load();
   rebuildEvalParamsIfMarked();
   search::prepareSearch(go_limits, settingsForSearch());
   search::control.book_move = 0;
+  if (answerFromBook(state)) return;
   if (search::gamePosition().rule50 > 100) {
     // Drawn by the fifty-move rule already: answer at once.
     search::control.best_line[1] = 0;
