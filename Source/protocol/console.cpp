@@ -246,11 +246,14 @@ void cmdPv(const Words&, const std::string&) {
   int made = 0;
   while (made < kPvMaxPlies && from + made + 1 < kUndoCapacity) {
     search::HashProbe probe;
-    if ((made > 0 && isDraw(pos, made)) || !search::ttProbe(pos, probe) || !probe.move) break;
-    if (!isPseudoLegal(pos, probe.move) || !isLegal(pos, pos.sideToMove, probe.move)) break;
+    if (made > 0 && isDraw(pos, made)) break;
+    Move m = search::ttProbe(pos, probe) ? probe.move : kNoMove;
+    // The root of a search leaves no entry: its answer starts the line.
+    if (!m && made == 0 && pos.key == console_state.searchedKey) m = search::control.best_line[1];
+    if (!m || !isPseudoLegal(pos, m) || !isLegal(pos, pos.sideToMove, m)) break;
     if (made) text += ' ';
-    text += sanText(pos, probe.move);
-    makeMove(pos, probe.move);
+    text += sanText(pos, m);
+    makeMove(pos, m);
     ++made;
   }
   platform::output_line("PV: " + text + "\n");
@@ -553,6 +556,7 @@ void run_console_command(const std::string& line) {
 
 void printSearchSummary() {
   const auto& c = search::control;
+  console_state.searchedKey = search::gamePosition().key;
   double fill = 0;
   if (search::ttEntryCount() >= 3000) fill = search::ttHashfull() * 0.1;
   const float elapsed = c.elapsed.load();

@@ -52,6 +52,7 @@ struct ConsoleState {
   uint8_t evalDisplay = 0;  // every board display after a move is preceded by the evaluation
   int32_t selfPlay = 0;     // the engine plays both sides
   bool engineMove = false;  // "mv": the search's move is played on the game
+  uint64_t searchedKey = 0; // the position the last console search ran from
 };
 extern ConsoleState console_state;
 void run_console_command(const std::string& line);
