@@ -23,7 +23,14 @@ class ConsoleGame : public testutil::GameFixture {
   }
   void TearDown() override {
     if (home_ >= 0 && fchdir(home_) == 0) close(home_);
+    // The settings the commands change are process-wide.
     protocol::input = platform::LineReader{};
+    protocol::go_limits = limits_;
+    protocol::live_options = protocol::saved_options = options_;
+    protocol::noise = noise_;
+    protocol::console_state = protocol::ConsoleState{};
+    search::ttSetEnabledSetting(1);
+    protocol::setTraceLimit(0);
     GameFixture::TearDown();
   }
   static bool has(const Lines& lines, const std::string& line) {
@@ -43,6 +50,9 @@ class ConsoleGame : public testutil::GameFixture {
   }
   testutil::TempDir dir_;
   int home_ = -1;
+  const search::SearchLimits limits_ = protocol::go_limits;
+  const protocol::EngineOptions options_ = protocol::saved_options;
+  const double noise_ = protocol::noise;
 };
 
 }  // namespace
@@ -74,8 +84,6 @@ TEST_F(ConsoleGame, SettingsTakeTheirValuesAndRefuseBadOnes) {
   EXPECT_EQ(console("set target_nps 50000"), Lines{"target_nps set to 50000"});
   EXPECT_EQ(protocol::live_options.UCI_LimitStrength, 1);
   EXPECT_EQ(console("set nonsense 1"), Lines{});
-  search::ttSetEnabledSetting(1);
-  protocol::live_options = protocol::saved_options;
 }
 
 TEST_F(ConsoleGame, JumpWalksTheHistoryAndPvKeepsIt) {
@@ -198,4 +206,27 @@ TEST_F(ConsoleGame, BadGameFilesGiveAMessage) {
   EXPECT_EQ(historyLength(), 511);
   console("jump 1");
   EXPECT_EQ(fen(), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 0");
+}
+
+TEST_F(ConsoleGame, EveryCommandTakesBadArguments) {
+  protocol::input = platform::LineReader{};
+  protocol::input.endOfInput = true;
+  const std::string huge = std::string(1 << 20, '9');
+  const Lines args = {"", "x", "-5", "-99999999999999999999", "99999999999999999999", "1e308", "nan", "0x7fffffff",
+                      "1 2 3 4 5 6 7 8 9 10 11 12", "Pz9 \x01\xff", huge};
+  const Lines commands = {"new", "fen", "bd", "get", "pv", "trace", "ev", "sp", "lmr", "undo", "[", "]", "load",
+                          "save", "jump", "edit", "book", "swap", "move", "set hash", "set noise", "set multipv",
+                          "set debug", "set level", "set level 40", "set depth", "set target_nps", "set ss",
+                          "set NMP_depth", "set Selectivity", "set ponder", "set", "go", "an", "mv", "self"};
+  for (const auto& c : commands)
+    for (const auto& a : args) {
+      console("e4");
+      const Lines reply = console(c + " " + a);
+      for (const auto& l : reply) ASSERT_LT(l.size(), 600u) << c << " " << a.substr(0, 40);
+      ASSERT_EQ(validatePosition(pos()), "") << c << " " << a.substr(0, 40);
+      // The searches only ask for a start here: nothing runs in process.
+      search::search_state = search::kIdle;
+      protocol::console_state = protocol::ConsoleState{};
+    }
+  for (const char* a : {"-5", "x", ""}) EXPECT_EQ(console(std::string("perft ") + a).size(), 1u);
 }
