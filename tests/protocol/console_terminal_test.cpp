@@ -43,7 +43,7 @@ struct ConsoleSession {
     }
     std::ofstream(dir.file("tmux.conf")) << "set -g history-limit 100000\nset -g remain-on-exit on\n";
     system(tmuxCommand("-f " + dir.file("tmux.conf") + " new-session -d -s console -x 100 -y 40 'cd " +
-                       dir.path() + " && exec " + VESK_BINARY + " -c -use_hce'")
+                       dir.path() + " && " + VESK_BINARY + " -c -use_hce; echo engine exit status $?'")
                .c_str());
   }
   ~ConsoleSession() {
@@ -81,11 +81,11 @@ struct ConsoleSession {
     }
     return false;
   }
+  // True once the engine has exited with status 0.
   bool ended() {
-    if (!tmux) return pipe->wait(5) == 0;
-    for (int i = 0; i < 250; ++i, usleep(20000))
-      if (shell(tmuxCommand("display -p -t console '#{pane_dead}:#{pane_dead_status}'")) == "1:0\n") return true;
-    return false;
+    if (!tmux) return pipe->wait(10) == 0;
+    mark = 0;
+    return waitFor("engine exit status 0");
   }
 };
 
