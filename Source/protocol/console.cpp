@@ -311,7 +311,8 @@ void cmdJump(const Words& w, const std::string&) {
 
 void cmdEdit(const Words&, const std::string&) { editPosition(); }
 
-// Entry point for the opening book: the book probe replaces this handler.
+// Entry point for the opening book, to be replaced by the book probe: it probes
+// OwnBook_File and then OwnBook2_File, each followed by an empty line.
 void cmdBook(const Words&, const std::string&) { platform::output_line("book: no opening book in this build"); }
 
 void cmdPerft(const Words& w, const std::string&) {
@@ -484,7 +485,7 @@ constexpr ConsoleCommand kCommands[] = {
     {"save", cmdSave, false},
     {"jump", cmdJump, false},
     {"edit", cmdEdit, false},
-    {"book", cmdBook, false},
+    {"book", cmdBook, false},  // the opening book's probe takes this entry
     {"perft", cmdPerft, false},
     {"swap", cmdSwap, false},
     {"set", cmdSet, false},
