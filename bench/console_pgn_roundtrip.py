@@ -104,13 +104,22 @@ def main():
     # The loaded games against a black-box reader's final positions (board and side).
     tool = shutil.which("pgn-extract") or ("/usr/games/pgn-extract" if os.path.exists("/usr/games/pgn-extract") else None)
     if tool:
-        theirs = []
+        differ, compared, at = 0, 0, 0
         for f in files:
+            count = sum(1 for g in games if g[0] == f)
             r = subprocess.run([tool, "-s", "-F", "--notags", f], capture_output=True, text=True, errors="replace")
-            theirs += [c.split('"')[1] for c in r.stdout.split("{ \"")[1:] for c in ["\"" + c]]
-        ours = [o[2] for o in originals]
-        differ = sum(1 for a, b in zip(ours, theirs) if a.split()[:2] != b.split()[:2])
-        print(f"pgn-extract final positions: {len(theirs)} games, {differ} differ from ours (board and side)")
+            theirs = [c.split('"')[0] for c in r.stdout.split('{ "')[1:]]
+            ours = [o[2] for o in originals[at:at + count]]
+            at += count
+            if len(theirs) != len(ours):
+                print(f"   {os.path.basename(f)}: pgn-extract reads {len(theirs)} games, we read {len(ours)}")
+                continue
+            compared += len(ours)
+            differ += sum(1 for a, b in zip(ours, theirs) if a.split()[:2] != b.split()[:2])
+        print(f"pgn-extract final positions: {compared} games compared, {differ} differ from ours (board and side)")
+    for o in originals:
+        if o[1]:
+            print("   note:", o[0], o[1])
 
     # Pass 2: the same games from their position after START_PLY plies.
     moves = saved_moves(os.path.join(first, "tmp.pgn"))

@@ -401,7 +401,10 @@ void setPersonality(const std::string& name, const std::string& v, const Words&)
   int value;
   if (!readInt(v, -32768, 32767, value)) return badValue(name, v);
   if (value == 1) {
+    // The weights are as loaded: only the settings go back.
+    const int16_t rebuild = live_options.rebuild;
     live_options = saved_options;
+    live_options.rebuild = rebuild;
     platform::output_line("set default personality");
     return;
   }
