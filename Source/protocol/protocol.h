@@ -47,8 +47,20 @@ void reportFinishedSearch();
 // "trace.txt" while searching; 0 switches it off.
 void setTraceLimit(int plies);
 
-// Console (console.cpp).
+// Console (console.cpp): the settings kept beside the shared state.
+struct ConsoleState {
+  uint8_t evalDisplay = 0;  // every board display after a move is preceded by the evaluation
+  int32_t selfPlay = 0;     // the engine plays both sides
+  bool engineMove = false;  // "mv": the search's move is played on the game
+  uint64_t searchedKey = 0; // the position the last console search ran from
+};
+extern ConsoleState console_state;
 void run_console_command(const std::string& line);
+// The summary the console prints instead of "bestmove".
+void printSearchSummary();
+// After a console search was reported: the engine's move is played for "mv"
+// and in self-play, where the next search then starts.
+void continueConsoleGame();
 
 // Start-up (startup.cpp): the whole program; returns the exit status.
 int runEngine(int argc, char** argv);

@@ -97,24 +97,6 @@ void handleGo(const std::string& args) {
   search::search_state = ponder ? search::kGoPonderReceived : search::kGoReceived;
 }
 
-void printConsoleSummary() {
-  const auto& c = search::control;
-  double fill = 0;
-  if (search::ttEntryCount() >= 3000) fill = search::ttHashfull() * 0.1;
-  const float elapsed = c.elapsed.load();
-  platform::outputFormat("move= %s, time= %0.3f, score= %d, nodes= %0.0f, nps= %0.0fK ebf= %0.2f",
-                moveToText(c.best_line[1]).c_str(), elapsed, c.best_score.load(), static_cast<double>(c.total_nodes),
-                c.total_nodes / (elapsed + 0.001) / 1000, search::effectiveBranchingFactor());
-  platform::outputFormat("Hash fill= %.1f%%, Hash hits: main= %0.1f%%, pawn= %0.1f%%, eval= %0.1f%%, TB=%0.0fK", fill,
-                c.total_tt_hits * 100.0 / (c.total_tt_probes + 1), c.total_pawn_hits * 100.0 / (c.total_pawn_probes + 1),
-                c.total_eval_hits * 100.0 / (c.total_evals + 1), c.total_tbhits / 1000.0);
-  if (c.node_type_count[0] | c.node_type_count[1] | c.node_type_count[2] | c.node_type_count[3])
-    platform::outputFormat("ncnt1= %d, ncnt2= %d, ncnt3= %d, ncnt4= %d", static_cast<int>(c.node_type_count[0]),
-                  static_cast<int>(c.node_type_count[1]), static_cast<int>(c.node_type_count[2]),
-                  static_cast<int>(c.node_type_count[3]));
-  platform::output_line("");
-}
-
 void reportBestMove() {
   const auto& c = search::control;
   search::reportFinalInfo(1, c.completed_depth, c.best_score, c.best_line);
@@ -124,7 +106,7 @@ void reportBestMove() {
     if (ponder) text += " ponder " + moveToText(ponder);
     platform::output_line(text);
   } else {
-    printConsoleSummary();
+    printSearchSummary();
   }
 }
 
@@ -267,6 +249,7 @@ void reportFinishedSearch() {
   reportBestMove();
   search::stop_requested = 0;
   search::search_state = search::kIdle;
+  if (!platform::uci_mode) continueConsoleGame();
 }
 
 void handleUciCommand(const std::string& command) {

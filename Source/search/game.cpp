@@ -44,9 +44,6 @@ int setGameFen(const std::string& fen) {
 }
 
 namespace {
-// Past this length the oldest plies are dropped; the repetition test never
-// looks further back than the fifty-move counter, so those are kept.
-constexpr int kHistoryCompactAt = 512;
 
 void compactHistory(GameRecord& g) {
   UndoHistory& h = g.history;
@@ -60,7 +57,7 @@ void compactHistory(GameRecord& g) {
 }  // namespace
 
 void playGameMove(Move move) {
-  if (game->history.undoCount >= kHistoryCompactAt) compactHistory(*game);
+  if (game->history.undoCount >= kGameHistoryPlies) compactHistory(*game);
   makeMove(game->position, move);
   // The history ends here: a stale move after it must not be replayed by "]".
   game->history.undoStack[game->history.undoCount].move = kNoMove;

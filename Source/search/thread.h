@@ -102,6 +102,10 @@ void releaseThreads();
 // The game record (game.cpp): a thread-shaped record holding the game
 // position and history, which every search copies.
 using GameRecord = SearchThread;
+// Past this length of game history the oldest plies are dropped; the
+// repetition test never looks further back than the fifty-move counter, so
+// those are kept. A loaded game stops short of it so that it stays whole.
+constexpr int kGameHistoryPlies = 512;
 extern SearchThread* game;
 // Made once at start-up (false when there is no memory for it), freed at exit.
 bool createGameRecord();

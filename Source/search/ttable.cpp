@@ -266,5 +266,7 @@ int ttGeneration() { return ttAge; }
 int ttSizeMb() { return hashMb; }
 bool ttIsEnabled() { return ttEnabled != 0; }
 void ttSetEnabled(bool on) { ttEnabled = on ? 1 : 0; }
+int ttEnabledSetting() { return ttEnabled; }
+void ttSetEnabledSetting(int value) { ttEnabled = static_cast<uint8_t>(std::clamp(value, 0, 255)); }
 
 }  // namespace search

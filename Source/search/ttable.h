@@ -27,6 +27,10 @@ int ttSizeMb();
 // Searches without a table (the tools at small depths) switch it off.
 bool ttIsEnabled();
 void ttSetEnabled(bool on);
+// The console's table setting: 0 no table, 1 the table is cleared before each
+// console search, 2 or more it stays filled between searches.
+int ttEnabledSetting();
+void ttSetEnabledSetting(int value);
 // Zeroes the table when one is in use; harmless otherwise.
 void ttClear();
 bool ttProbe(const board::Position& pos, HashProbe& out);

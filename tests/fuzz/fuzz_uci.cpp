@@ -24,14 +24,13 @@ namespace {
   abort();
 }
 
-// Commands that would run long or wait for more input are left out: deep
-// perft, searches, and the interactive board editor.
+// Commands that would run long are left out: deep perft and searches.
 bool runnable(const std::string& line) {
   std::istringstream in(line.substr(0, line.find_first_of("\r\n")));
   std::string word, arg;
   in >> word >> arg;
   if (word == "perft") return atoi(arg.c_str()) <= 3;
-  return word != "go" && word != "mv" && word != "an" && word != "self" && word != "edit";
+  return word != "go" && word != "mv" && word != "an" && word != "self";
 }
 
 int scratchDir = -1;
@@ -67,16 +66,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   search::quit_requested = 0;
   search::setStartPosition();
 
-  // Lines end at a line feed or a NUL, as the input reader splits them.
+  // Lines end at a line feed or a NUL, as the input reader splits them. They
+  // wait in the command reader, where the board editor takes its own lines.
+  protocol::input = platform::LineReader{};
+  protocol::input.endOfInput = true;
   std::string line;
-  for (size_t i = 1; i <= size && !search::quit_requested; ++i) {
+  for (size_t i = 1; i <= size; ++i) {
     char c = i < size ? static_cast<char>(data[i]) : '\n';
     if (c != '\n' && c != '\0') {
       line += c;
       continue;
     }
-    if (!line.empty() && runnable(line)) protocol::executeLine(line);
+    if (!line.empty()) protocol::input.lines.push_back(line);
     line.clear();
+  }
+  // Each input saves and loads its own games.
+  unlink("tmp.pgn");
+  while (!search::quit_requested && platform::nextLine(protocol::input, line)) {
+    if (runnable(line)) protocol::executeLine(line);
 
     const Position& pos = search::gamePosition();
     Position fresh = pos;
