@@ -333,6 +333,18 @@ void buildSets(const std::vector<Labelled>& in, const TuneOptions& o, int thread
   for (uint64_t d : droppedBy) dropped += d;
 }
 
+// The gradient of (pull / 2) x the squared distance from the starting
+// weights: a few thousand games label the data, and without it the fit
+// learns their results rather than the weights.
+void addPull(const Weights& w, const Weights& start, double pull, std::vector<double>& gmg,
+             std::vector<double>& geg) {
+  if (pull <= 0) return;
+  for (int i = 0; i < kParamCount; ++i) {
+    gmg[i] += pull * (w.mg[i] - start.mg[i]);
+    geg[i] += pull * (w.eg[i] - start.eg[i]);
+  }
+}
+
 bool writeWeights(const Weights& w, const std::string& path) {
   applyWeights(w);
   return eval::writeParamsFile(path.c_str());
@@ -341,7 +353,7 @@ bool writeWeights(const Weights& w, const std::string& path) {
 }  // namespace
 
 int runTuning(const TuneOptions& o) {
-  const auto start = std::chrono::steady_clock::now();
+  const auto began = std::chrono::steady_clock::now();
   std::string why;
   if (setUpEngine("", why) != 0) {
     printf("error: %s\n", why.c_str());
@@ -379,13 +391,14 @@ int runTuning(const TuneOptions& o) {
   labelled = {};
   printf("quiet positions: %zu training, %zu validation (%llu dropped: in check or exact endings), %.1f s\n",
          trainSet.positions.size(), validSet.positions.size(), static_cast<unsigned long long>(dropped),
-         seconds(start));
+         seconds(began));
   if (trainSet.positions.empty()) {
     printf("error: no training positions\n");
     return 1;
   }
 
   Weights w = currentWeights();
+  const Weights start = w;
   const double K = fitK(trainSet, w, threads);
   const double trainBefore = meanError(trainSet, w, K, threads), validBefore = meanError(validSet, w, K, threads);
   printf("K = %.6f; before: training error %.6f, validation error %.6f\n", K, trainBefore, validBefore);
@@ -401,6 +414,11 @@ int runTuning(const TuneOptions& o) {
   AdamState state;
   std::vector<double> gmg(kParamCount), geg(kParamCount);
   double validAfter = validBefore;
+  int bestEpoch = 0;  // the starting weights, written first
+  if (!writeWeights(w, o.outFile)) {
+    printf("error: %s cannot be written\n", o.outFile.c_str());
+    return 1;
+  }
   for (int epoch = 1; epoch <= o.epochs; ++epoch) {
     std::shuffle(order.begin(), order.end(), rng);
     for (size_t b = 0; b < order.size(); b += static_cast<size_t>(o.batchSize)) {
@@ -408,20 +426,27 @@ int runTuning(const TuneOptions& o) {
       std::fill(geg.begin(), geg.end(), 0.0);
       const size_t count = std::min(order.size() - b, static_cast<size_t>(o.batchSize));
       addGradient(trainSet, w, K, order.data() + b, count, threads, gmg, geg);
+      addPull(w, start, o.pull, gmg, geg);
       adamStep(w, gmg, geg, o.selection, adam, state);
     }
     const double trainError = meanError(trainSet, w, K, threads);
-    validAfter = meanError(validSet, w, K, threads);
-    printf("epoch %d  training error %.6f  validation error %.6f  lr %.3g  %.1f s\n", epoch, trainError, validAfter,
-           adam.lr, seconds(start));
-    if (!writeWeights(w, o.outFile)) {
-      printf("error: %s cannot be written\n", o.outFile.c_str());
-      return 1;
+    const double validError = meanError(validSet, w, K, threads);
+    // The file keeps the epoch that did best on the held-out games.
+    const bool best = validSet.positions.empty() || validError < validAfter;
+    printf("epoch %d  training error %.6f  validation error %.6f  lr %.3g  %.1f s%s\n", epoch, trainError,
+           validError, adam.lr, seconds(began), best ? "  (written)" : "");
+    if (best) {
+      validAfter = validError;
+      bestEpoch = epoch;
+      if (!writeWeights(w, o.outFile)) {
+        printf("error: %s cannot be written\n", o.outFile.c_str());
+        return 1;
+      }
     }
     if (epoch % o.lrDropEvery == 0) adam.lr *= o.lrDrop;
   }
-  printf("validation error %.6f before, %.6f after (K = %.6f); weights in %s\n", validBefore, validAfter, K,
-         o.outFile.c_str());
+  printf("validation error %.6f before, %.6f after (K = %.6f); weights of epoch %d in %s\n", validBefore,
+         validAfter, K, bestEpoch, o.outFile.c_str());
   return 0;
 }
 

@@ -83,7 +83,7 @@ double addGradient(const TuneSet& set, const Weights& w, double K, const uint32_
 double fitK(const TuneSet& set, const Weights& w, int threads);
 
 struct TuneAdam {
-  double lr = 1.0;  // in centipawns per step
+  double lr = 0.3;  // in centipawns per step
   double beta1 = 0.9;
   double beta2 = 0.999;
   double epsilon = 1e-8;
@@ -104,7 +104,8 @@ struct TuneOptions {
   TuneSelection selection = kTuneAll;
   RecordFilter filter{true, false, true, 16};
   TuneAdam adam;
-  int epochs = 20;
+  double pull = 3e-7;  // toward the starting weights, per centipawn of distance
+  int epochs = 8;
   int batchSize = 16384;
   int threads = 0;  // 0: one per core
   double lrDrop = 0.5;
@@ -114,7 +115,8 @@ struct TuneOptions {
   uint64_t seed = 1;
 };
 
-// Returns the exit status; writes the params file after every epoch.
+// Returns the exit status; writes the params file after every epoch that
+// lowers the validation error (after every epoch without validation).
 int runTuning(const TuneOptions& o);
 
 }  // namespace train
