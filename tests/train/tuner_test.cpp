@@ -281,6 +281,7 @@ TEST(TunerTest, ToolTunesFromEpdLines) {
   EXPECT_NE(out.find("2 lines without a sound position"), std::string::npos) << out;
   EXPECT_NE(out.find("epoch 2  training error"), std::string::npos) << out;
   EXPECT_NE(out.find("validation error"), std::string::npos) << out;
+  useDefaultWeights();  // the table the file is read into
   testutil::StdoutCapture quiet;
   EXPECT_EQ(eval::read_params_file(dir.file("tuned.txt").c_str()), 0);
   EXPECT_EQ(quiet.finish(), "");
