@@ -58,6 +58,7 @@ struct EvalInfo {
   int pstSet;  // 0: kings on the same wing, 1: opposite wings
   float endgameWeight;
   int trace;
+  float* coefficients;  // when set: each weight's multiplier, white minus black (the tuner)
   Packed traceTotal[2];
   Packed traceDelta[kTraceGroups][2];
 };
@@ -80,6 +81,10 @@ struct EvalState {
   int contempt = 0;      // effective contempt of the running search, 0 when off
   int rootSide = 0;      // side to move at the root of the running search
   bool useCaches = true; // off to check that the caches change nothing
+  // When set (kParamCount entries, zeroed by the caller), a full evaluation
+  // adds each weight's multiplier into it, white minus black; the caches are
+  // bypassed so that every term is seen.
+  float* coefficients = nullptr;
   std::unique_ptr<NetworkState> network;
   EvalState();
   ~EvalState();
@@ -112,6 +117,11 @@ int evaluatePosition(const board::Position& pos, EvalState& st, int ply, bool in
 // material the side avoiding the draw still has.
 int contemptBonus(const board::Position& pos, const EvalState& st);
 
+// The exact endings the evaluation answers without its terms (score for
+// the side to move), and the drawish-ending factor for a white-view score.
+bool exactEndingScore(const board::Position& pos, int& score);
+float drawishScale(const board::Position& pos, int whiteScore);
+
 // Blended display of a packed pair at endgame weight w.
 int blend(Packed v, float w);
 
@@ -126,6 +136,21 @@ void printTrace(const board::Position& pos, const EvalInfo& info, float scale);
 // Helpers shared by the evaluation files.
 inline Packed scaledParam(int index, float k) {
   return pack(static_cast<int>(k * evalParams[index].mg), static_cast<int>(k * evalParams[index].eg));
+}
+// Every weight enters a colour's score through these two, so that the
+// evaluation is recorded as a sum of multiplier x weight when asked.
+inline void noteWeight(EvalInfo& info, int c, int index, float k) {
+  if (info.coefficients) info.coefficients[index] += c == 0 ? k : -k;
+}
+// n times a weight, for colour c.
+inline Packed term(EvalInfo& info, int c, int index, int n = 1) {
+  noteWeight(info, c, index, static_cast<float>(n));
+  return n * param(index);
+}
+// A weight times a fraction, each half truncated.
+inline Packed scaledTerm(EvalInfo& info, int c, int index, float k) {
+  noteWeight(info, c, index, k);
+  return scaledParam(index, k);
 }
 inline int chebyshev(int a, int b) {
   int df = (a & 7) - (b & 7), dr = (a >> 3) - (b >> 3);

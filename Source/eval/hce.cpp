@@ -100,7 +100,7 @@ bool exactEnding(const Position& pos, int& score) {
 }
 
 // Per-colour pawn structure (cached by pawn key and king wings).
-Packed pawnStructure(const Position& pos, const EvalInfo& info, int c) {
+Packed pawnStructure(const Position& pos, EvalInfo& info, int c) {
   const Bitboard own = pos.pieces[c][kPawn];
   const Bitboard ownAttacks = info.attacks[c][kPawn];
   const int pstBase = info.pstSet ? kPstP2 : kPstP1;
@@ -108,9 +108,9 @@ Packed pawnStructure(const Position& pos, const EvalInfo& info, int c) {
   for (Bitboard b = own; b;) {
     int sq = popLowest(b);
     int t = sq ^ info.transform[c];
-    score += param(kMtlPawn) + param(pstBase + t);
-    if (ownAttacks & bit(sq)) score += param(kPstDP + t);
-    if (ownAttacks & bit(sq + kForward[c])) score += param(kPstCP + t);
+    score += term(info, c, kMtlPawn) + term(info, c, pstBase + t);
+    if (ownAttacks & bit(sq)) score += term(info, c, kPstDP + t);
+    if (ownAttacks & bit(sq + kForward[c])) score += term(info, c, kPstCP + t);
   }
   int isolated = 0, weak = 0, doubled = 0;
   for (Bitboard b = own; b;) {
@@ -125,7 +125,8 @@ Packed pawnStructure(const Position& pos, const EvalInfo& info, int c) {
     }
     if (own & frontSpan(bit(sq), c ^ 1)) ++doubled;
   }
-  return score + isolated * param(kPawnIsolated) + weak * param(kPawnWeak) + doubled * param(kPawnDoubled);
+  return score + term(info, c, kPawnIsolated, isolated) + term(info, c, kPawnWeak, weak) +
+         term(info, c, kPawnDoubled, doubled);
 }
 
 float scaleFactor(const Position& pos, int S) {
@@ -175,6 +176,9 @@ float scaleFactor(const Position& pos, int S) {
 
 }  // namespace
 
+bool exactEndingScore(const Position& pos, int& score) { return exactEnding(pos, score); }
+float drawishScale(const Position& pos, int whiteScore) { return scaleFactor(pos, whiteScore); }
+
 void closeTraceGroup(EvalInfo& info, TraceGroup group) {
   if (!info.trace) return;
   for (int c = 0; c < 2; ++c) {
@@ -205,9 +209,10 @@ void copyThreats(const int16_t* from, int16_t* to) {
 
 // King zones, piece-square orientation, pawn attacks and the pawn-derived
 // sets every later term reads.
-void setUpInfo(const Position& pos, EvalInfo& info, int trace) {
+void setUpInfo(const Position& pos, EvalInfo& info, int trace, float* coefficients) {
   info = EvalInfo{};
   info.trace = trace;
+  info.coefficients = coefficients;
   const Bitboard occ = occupied(pos);
   info.occupied = occ;
   info.endgameWeight = 1.0f - std::min(1.0f, 0.017f * static_cast<float>(pos.pieceMaterial[0] + pos.pieceMaterial[1]));
@@ -258,8 +263,8 @@ void pawnTerms(const Position& pos, EvalState& st, EvalInfo& info, bool cacheAll
     pe.score[1] = info.score[1];
   }
   const Bitboard occ = info.occupied;
-  info.score[0] += popCount(pos.pieces[0][kPawn] & (occ >> 8)) * param(kPawnBlocked);
-  info.score[1] += popCount(pos.pieces[1][kPawn] & (occ << 8)) * param(kPawnBlocked);
+  info.score[0] += term(info, 0, kPawnBlocked, popCount(pos.pieces[0][kPawn] & (occ >> 8)));
+  info.score[1] += term(info, 1, kPawnBlocked, popCount(pos.pieces[1][kPawn] & (occ << 8)));
   closeTraceGroup(info, kTracePawns);
 }
 
@@ -287,7 +292,7 @@ int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trac
   int exact;
   if (exactEnding(pos, exact)) return std::clamp(exact, -kStaticLimit, kStaticLimit);
 
-  const bool cacheAllowed = ply > 1 && st.useCaches && !trace;
+  const bool cacheAllowed = ply > 1 && st.useCaches && !trace && !st.coefficients;
   EvalCacheEntry& slot = st.evalCache[pos.key & (kEvalCacheSize - 1)];
   if (cacheAllowed && slot.key == pos.key) {
     ++st.counters.cacheHits;
@@ -296,7 +301,7 @@ int evaluate(const Position& pos, EvalState& st, int ply, bool inCheck, int trac
   }
 
   EvalInfo& info = st.info;
-  setUpInfo(pos, info, trace);
+  setUpInfo(pos, info, trace, st.coefficients);
   pawnTerms(pos, st, info, cacheAllowed);
   evaluatePieces(pos, info);
   evaluatePassedPawns(pos, info);

@@ -26,26 +26,26 @@ void passedPawn(const Position& pos, EvalInfo& info, int p) {
   int s = p + u;
   if (r == 1 && !(occ & bit(s))) s = p + 2 * u;
   Packed& score = info.score[c];
-  score += param(kPpawnBase + r - 1);
+  score += term(info, c, kPpawnBase + r - 1);
   bool mobile = false, isFree = false;
   if (!(occ & bit(s)) && staticExchange(pos, c, p, s) == 0) {
     mobile = true;
-    score += param(kPpawnMobile + r - 1);
+    score += term(info, c, kPpawnMobile + r - 1);
     const Bitboard* ea = info.attacks[e];
     if (!((ea[kPawn] | ea[kKnight] | ea[kBishop]) & front)) {
       Bitboard unsafe = front & ~(~(ea[0] | pos.pieces[e][0]) | (info.attacks[c][0] & ~info.doubleAttacks[e]));
       if (!unsafe) {
         isFree = true;
         info.freePassers |= bit(p);
-        score += param(kPpawnFree + r - 1);
+        score += term(info, c, kPpawnFree + r - 1);
       }
     }
   }
   const int t = r < 6 ? s + u : s;
   const float kd = kKingDistanceScale[r];
-  score += scaledParam(kPpawnFkdist + chebyshev(pos.kingSquare[c], t), kd);
-  score += scaledParam(kPpawnEkdist + chebyshev(pos.kingSquare[e], t), kd);
-  if (info.attacks[c][kPawn] & bit(s)) score += param(kPpawnConnected + r - 1);
+  score += scaledTerm(info, c, kPpawnFkdist + chebyshev(pos.kingSquare[c], t), kd);
+  score += scaledTerm(info, c, kPpawnEkdist + chebyshev(pos.kingSquare[e], t), kd);
+  if (info.attacks[c][kPawn] & bit(s)) score += term(info, c, kPpawnConnected + r - 1);
   int v = kPasserThreat[r];
   if (!mobile) v /= 4;
   else if (!isFree) v /= 2;
@@ -63,7 +63,7 @@ void candidatePawn(const Position& pos, EvalInfo& info, int p) {
   if (att > sup) return;
   int beforePromotion = c == kWhite ? 48 + (p & 7) : 8 + (p & 7);
   int d = chebyshev(pos.kingSquare[e], beforePromotion);
-  info.score[c] += scaledParam(kCandidatePasser + r - 1, kCandidateScale[d]);
+  info.score[c] += scaledTerm(info, c, kCandidatePasser + r - 1, kCandidateScale[d]);
 }
 
 }  // namespace

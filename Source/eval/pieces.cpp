@@ -28,9 +28,9 @@ void outpost(const Position& pos, EvalInfo& info, int c, int sq, Bitboard a, int
   (void)pos;
   if (info.outposts[c] & bit(sq)) {
     float k = (info.attacks[c][kPawn] & bit(sq)) ? 1.0f : 0.4f;
-    info.score[c] += scaledParam(outpostParam, k);
+    info.score[c] += scaledTerm(info, c, outpostParam, k);
   }
-  if (a & info.outposts[c]) info.score[c] += param(attackParam);
+  if (a & info.outposts[c]) info.score[c] += term(info, c, attackParam);
 }
 
 void kingTerms(const Position& pos, EvalInfo& info, int c) {
@@ -38,7 +38,7 @@ void kingTerms(const Position& pos, EvalInfo& info, int c) {
   const int k = pos.kingSquare[c];
   const Bitboard occ = info.occupied;
   Packed& score = info.score[c];
-  score += param(kPstK + (k ^ info.transform[c]));
+  score += term(info, c, kPstK + (k ^ info.transform[c]));
 
   if (pos.pieceMaterial[e] > 8) {
     const Bitboard zone = info.kingZone[c];
@@ -46,7 +46,7 @@ void kingTerms(const Position& pos, EvalInfo& info, int c) {
     Bitboard shield = c == kWhite ? (P | P << 8 | P << 16) & (zone << 8) : (P | P >> 8 | P >> 16) & (zone >> 8);
     int s = popCount(shield);
     if (s < 9) {
-      score += scaledParam(kPawnShield, static_cast<float>(s - 9) * 0.111f);
+      score += scaledTerm(info, c, kPawnShield, static_cast<float>(s - 9) * 0.111f);
     } else {
       s = 8;
     }
@@ -66,16 +66,16 @@ void kingTerms(const Position& pos, EvalInfo& info, int c) {
     int q = popCount(ea[kQueen] & ((safe & (Kb | Kr)) | (zone & ~info.queenAndBelow[c])));
     int qv = q >= 3 ? 15 : 5 * q;
     int danger = 3 * cb + 2 * (a + 2 * b) + 4 * d + qv + 2 * checks + (info.kingUnits[c] - s);
-    if (checks > 0) score += checks * param(kEnemyChecks);
+    if (checks > 0) score += term(info, c, kEnemyChecks, checks);
     if (safe & ea[kQueen] & kingAttacks[k] & (Kb | Kr)) info.threat[c] += 800;
     if (danger > 1) {
       float x = static_cast<float>(std::min(danger, 39));
       float f = x * x * 0.0018f * (1.0f - 0.006f * x);
-      score += scaledParam(pos.pieces[e][kQueen] ? kKingDanger1 : kKingDanger2, f);
+      score += scaledTerm(info, c, pos.pieces[e][kQueen] ? kKingDanger1 : kKingDanger2, f);
     }
   }
 
-  if (!(kingAttacks[k] & ~(info.attacks[e][0] | pos.pieces[c][0]))) score += param(kKingTrapped);
+  if (!(kingAttacks[k] & ~(info.attacks[e][0] | pos.pieces[c][0]))) score += term(info, c, kKingTrapped);
 
   const Bitboard ahead = info.spans[0] | info.spans[1];
   if (pos.pieces[0][kPawn] | pos.pieces[1][kPawn]) {
@@ -87,7 +87,7 @@ void kingTerms(const Position& pos, EvalInfo& info, int c) {
       reach = grown;
       ++n;
     }
-    if (n > 0) score += scaledParam(kKingPawnDist, kPawnDistanceScale[n]);
+    if (n > 0) score += scaledTerm(info, c, kKingPawnDist, kPawnDistanceScale[n]);
   }
 }
 
@@ -99,8 +99,8 @@ void knights(const Position& pos, EvalInfo& info) {
       const int sq = popLowest(b);
       const Bitboard a = knightAttacks[sq];
       recordAttacks(info, c, kKnight, a, 4);
-      info.score[c] += param(kMtlKnight) + param(pst(info, kPstN1, kPstN2, c, sq));
-      info.score[c] += param(kKnightMobility + popCount(a & ~notMobile));
+      info.score[c] += term(info, c, kMtlKnight) + term(info, c, pst(info, kPstN1, kPstN2, c, sq));
+      info.score[c] += term(info, c, kKnightMobility + popCount(a & ~notMobile));
       outpost(pos, info, c, sq, a, kKnightOutpost, kKnightOutpostAtk);
     }
   }
@@ -119,7 +119,7 @@ void bishopRamPawns(const Position& pos, EvalInfo& info) {
     if (!bishops) continue;
     const int n = ((bishops & kLightSquares) ? popCount(R & kLightSquares) : 0) +
                   ((bishops & kDarkSquares) ? popCount(R & kDarkSquares) : 0);
-    info.score[c] += n * param(kBishopRampawns);
+    info.score[c] += term(info, c, kBishopRampawns, n);
   }
 }
 
@@ -132,14 +132,14 @@ void bishops(const Position& pos, EvalInfo& info) {
       const int sq = popLowest(b);
       const Bitboard a = bishopAttacks(sq, info.occupied & ~diagonalSliders);
       recordAttacks(info, c, kBishop, a, 3);
-      info.score[c] += param(kMtlBishop) + param(pst(info, kPstB1, kPstB2, c, sq));
-      info.score[c] += param(kBishopMobility + std::min(11, popCount(a & ~notMobile)));
-      info.score[c] += popCount(a & kCentralBlock) * param(kBishopMob2);
+      info.score[c] += term(info, c, kMtlBishop) + term(info, c, pst(info, kPstB1, kPstB2, c, sq));
+      info.score[c] += term(info, c, kBishopMobility + std::min(11, popCount(a & ~notMobile)));
+      info.score[c] += term(info, c, kBishopMob2, popCount(a & kCentralBlock));
       outpost(pos, info, c, sq, a, kBishopOutpost, kBishopOutpostAtk);
     }
   }
   for (int c = 0; c < 2; ++c)
-    if ((ps[c][kBishop] & kLightSquares) && (ps[c][kBishop] & kDarkSquares)) info.score[c] += param(kBishopPair);
+    if ((ps[c][kBishop] & kLightSquares) && (ps[c][kBishop] & kDarkSquares)) info.score[c] += term(info, c, kBishopPair);
   bishopRamPawns(pos, info);
   for (int c = 0; c < 2; ++c)
     info.minorAttacks[c] = info.attacks[c][kPawn] | info.attacks[c][kKnight] | info.attacks[c][kBishop];
@@ -159,13 +159,13 @@ void rooks(const Position& pos, EvalInfo& info) {
       const int sq = popLowest(b);
       const Bitboard a = rookAttacks(sq, info.occupied & ~orthogonalSliders);
       recordAttacks(info, c, kRook, a, 4);
-      info.score[c] += param(kMtlRook) + param(pst(info, kPstR1, kPstR2, c, sq));
-      info.score[c] += param(kRookMobility + std::min(11, popCount(a & ~notMobile)));
-      info.score[c] += popCount(a & fileMask(sq) & enemyHalf) * param(kRookMob2);
-      if (!(allPawns & fileMask(sq))) info.score[c] += param(kRookOpenfile);
+      info.score[c] += term(info, c, kMtlRook) + term(info, c, pst(info, kPstR1, kPstR2, c, sq));
+      info.score[c] += term(info, c, kRookMobility + std::min(11, popCount(a & ~notMobile)));
+      info.score[c] += term(info, c, kRookMob2, popCount(a & fileMask(sq) & enemyHalf));
+      if (!(allPawns & fileMask(sq))) info.score[c] += term(info, c, kRookOpenfile);
       const int enemyKingRank = pos.kingSquare[e] >> 3;
       if ((sq >> 3) == seventh && (enemyKingRank == seventh || enemyKingRank == enemyFirst))
-        info.score[c] += param(kRook7th);
+        info.score[c] += term(info, c, kRook7th);
     }
   }
   for (int c = 0; c < 2; ++c) info.rookAndBelow[c] = info.minorAttacks[c] | info.attacks[c][kRook];
@@ -189,8 +189,8 @@ void queens(const Position& pos, EvalInfo& info) {
       info.attacks[c][0] |= Q;
       info.attacks[c][kQueen] |= Q;
       if (X & info.kingZone[e]) info.kingUnits[e] += 5;
-      info.score[c] += param(kMtlQueen) + param(pst(info, kPstQ1, kPstQ2, c, sq));
-      info.score[c] += param(kQueenMobility + std::min(17, popCount(Q & ~notMobile)));
+      info.score[c] += term(info, c, kMtlQueen) + term(info, c, pst(info, kPstQ1, kPstQ2, c, sq));
+      info.score[c] += term(info, c, kQueenMobility + std::min(17, popCount(Q & ~notMobile)));
     }
   }
   for (int c = 0; c < 2; ++c) info.queenAndBelow[c] = info.rookAndBelow[c] | info.attacks[c][kQueen];

@@ -37,7 +37,7 @@ void evaluateThreats(const Position& pos, EvalInfo& info) {
     Bitboard X = ps[c][kPawn] & info.attacks[e][0] & ~info.attacks[c][kPawn] & ~info.attacks[e][kPawn];
     Bitboard hung = X & weak[c];
     info.hung |= hung;
-    info.score[c] += popCount(hung) * param(kHungPawn) + popCount(X & ~weak[c]) * param(kAttackedPawn);
+    info.score[c] += term(info, c, kHungPawn, popCount(hung)) + term(info, c, kAttackedPawn, popCount(X & ~weak[c]));
     info.threat[c] += 64 * popCount(hung);
   }
   for (int c = 0; c < 2; ++c) {
@@ -45,8 +45,8 @@ void evaluateThreats(const Position& pos, EvalInfo& info) {
     Bitboard M = (ps[c][kKnight] | ps[c][kBishop]) & info.attacks[e][0];
     Bitboard hung = M & (weak[c] | info.attacks[e][kPawn]);
     info.hung |= hung;
-    info.score[c] += popCount(hung) * param(kHungMinor);
-    info.score[c] += popCount(M & ~(weak[c] | info.attacks[c][kPawn])) * param(kAttackedMinor);
+    info.score[c] += term(info, c, kHungMinor, popCount(hung));
+    info.score[c] += term(info, c, kAttackedMinor, popCount(M & ~(weak[c] | info.attacks[c][kPawn])));
     info.threat[c] += 256 * popCount(hung);
   }
   for (int c = 0; c < 2; ++c) {
@@ -54,7 +54,7 @@ void evaluateThreats(const Position& pos, EvalInfo& info) {
     Bitboard hung = (ps[c][kRook] | ps[c][kQueen]) &
                     (info.attacks[e][kPawn] | info.attacks[e][kKnight] | info.attacks[e][kBishop]);
     info.hung |= hung;
-    info.score[c] += popCount(hung) * param(kHungMajor);
+    info.score[c] += term(info, c, kHungMajor, popCount(hung));
     info.threat[c] += 256 * popCount(hung);
   }
   const Bitboard empty = ~info.occupied;
@@ -71,7 +71,7 @@ void evaluateThreats(const Position& pos, EvalInfo& info) {
     push |= twice;
     push &= ~info.attacks[e][kPawn] & (~info.attacks[e][0] | info.attacks[c][kPawn]);
     Bitboard targets = pawnAttackSet(push, c) & (ps[e][0] & ~ps[e][kPawn]) & ~info.hung;
-    info.score[e] += popCount(targets) * param(kPpushThreat);
+    info.score[e] += term(info, e, kPpushThreat, popCount(targets));
   }
   for (int c = 0; c < 2; ++c) {
     const int e = c ^ 1;
@@ -83,11 +83,11 @@ void evaluateThreats(const Position& pos, EvalInfo& info) {
       pinned |= pinnedAgainst(pos, q, ps[e][kBishop], ps[e][kRook]);
     }
     Bitboard ownPieces = ps[c][kKnight] | ps[c][kBishop] | ps[c][kRook] | ps[c][kQueen];
-    info.score[c] += popCount(pinned & ownPieces) * param(kPinnedPiece);
+    info.score[c] += term(info, c, kPinnedPiece, popCount(pinned & ownPieces));
   }
   closeTraceGroup(info, kTraceThreats);
 
-  info.score[pos.sideToMove] += param(kStmBonus);
+  info.score[pos.sideToMove] += term(info, pos.sideToMove, kStmBonus);
   closeTraceGroup(info, kTraceSpecial);
 }
 

@@ -3,6 +3,7 @@
 //   vesk-train datagen -out FILE [flags]
 //   vesk-train train -data FILE [-data FILE ...] -out nn.bin [flags]
 //   vesk-train export -checkpoint FILE -out nn.bin
+//   vesk-train tune -data FILE | -epd FILE [...] -out params.txt [flags]
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "datagen.h"
 #include "trainer.h"
+#include "tuner.h"
 
 namespace train {
 
@@ -146,6 +148,48 @@ const Flag<TrainOptions> kTrainFlags[] = {
      "no filter (in check, captures and promotions, mate scores, early plies)"},
 };
 
+bool readDouble(const char* text, double lo, double hi, double& out) {
+  float v;
+  if (!readFloat(text, static_cast<float>(lo), static_cast<float>(hi), v)) return false;
+  out = v;
+  return true;
+}
+
+const Flag<TuneOptions> kTuneFlags[] = {
+    {"-data", "FILE", [](TuneOptions& o, const char* v) { o.dataFiles.push_back(v); return true; },
+     "data file of the network pipeline (repeatable)"},
+    {"-epd", "FILE", [](TuneOptions& o, const char* v) { o.epdFiles.push_back(v); return true; },
+     "EPD lines with \"gr\", the side to move's result (repeatable)"},
+    {"-out", "FILE", [](TuneOptions& o, const char* v) { o.outFile = v; return true; },
+     "params file of the best epoch on the held-out games (default params.txt)"},
+    {"-start", "FILE", [](TuneOptions& o, const char* v) { o.startFile = v; return true; },
+     "params file to start from (default: the built-in weights)"},
+    {"-free_pst", nullptr, [](TuneOptions& o, const char*) { o.selection = kTuneFreePst; return true; },
+     "fit only the piece-square values without a fixed default"},
+    {"-epochs", "N", [](TuneOptions& o, const char* v) { return readInt(v, 0, kMaxEpochs, o.epochs); },
+     "passes over the training positions (default 8)"},
+    {"-batch", "N", [](TuneOptions& o, const char* v) { return readInt(v, 1, kMaxBatch, o.batchSize); },
+     "positions per step (default 16384)"},
+    {"-lr", "X", [](TuneOptions& o, const char* v) { return readDouble(v, 0, 1000, o.adam.lr); },
+     "step size in centipawns (default 0.3)"},
+    {"-lr_drop", "X", [](TuneOptions& o, const char* v) { return readDouble(v, 0, 1, o.lrDrop); },
+     "step-size factor (default 0.5)..."},
+    {"-lr_drop_every", "N", [](TuneOptions& o, const char* v) { return readInt(v, 1, kMaxEpochs, o.lrDropEvery); },
+     "...applied every N epochs (default 8)"},
+    {"-pull", "X", [](TuneOptions& o, const char* v) { return readDouble(v, 0, 1, o.pull); },
+     "L2 pull toward the starting weights (default 3e-7)"},
+    {"-threads", "N", [](TuneOptions& o, const char* v) { return readInt(v, 1, kMaxThreadsAsked, o.threads); },
+     "threads (default: all cores)"},
+    {"-validation", "X", [](TuneOptions& o, const char* v) { return readDouble(v, 0, 0.9, o.validationShare); },
+     "share of the games held out (default 0.1)"},
+    {"-positions", "N", [](TuneOptions& o, const char* v) { return readU64(v, o.maxPositions); },
+     "use at most the first N positions (default: all)"},
+    {"-seed", "N", [](TuneOptions& o, const char* v) { return readU64(v, o.seed); },
+     "split and shuffles (default 1)"},
+    {"-min_ply", "N", [](TuneOptions& o, const char* v) { return readInt(v, 0, 65535, o.filter.minPly); },
+     "skip data-file positions before this ply (default 16)"},
+};
+
 struct ExportOptions {
   std::string checkpointFile, outFile = "nn.bin";
 };
@@ -195,7 +239,7 @@ bool parseFlags(int argc, char** argv, const char* command, const Flag<Options> 
 }
 
 void printCommands() {
-  printf("usage: vesk-train datagen|train|export [flags]   (vesk-train COMMAND -help lists the flags)\n");
+  printf("usage: vesk-train datagen|train|export|tune [flags]   (vesk-train COMMAND -help lists the flags)\n");
 }
 
 // False, with the message, when a required file flag was not given.
@@ -223,6 +267,16 @@ int exportCommand(int argc, char** argv) {
   return runExport(o.checkpointFile, o.outFile);
 }
 
+int tuneCommand(int argc, char** argv) {
+  TuneOptions o;
+  if (!parseFlags(argc, argv, "tune", kTuneFlags, o)) return 2;
+  if (o.dataFiles.empty() && o.epdFiles.empty()) {
+    printf("error: -data FILE or -epd FILE is required\n");
+    return 2;
+  }
+  return runTuning(o);
+}
+
 bool asksForHelp(int argc, char** argv) {
   return argc == 3 && (strcmp(argv[2], "-help") == 0 || strcmp(argv[2], "--help") == 0);
 }
@@ -237,6 +291,7 @@ int run(int argc, char** argv) {
   const bool help = asksForHelp(argc, argv);
   if (command == "datagen") return help ? (printUsage("datagen", kDatagenFlags), 0) : datagenCommand(argc, argv);
   if (command == "train") return help ? (printUsage("train", kTrainFlags), 0) : trainCommand(argc, argv);
+  if (command == "tune") return help ? (printUsage("tune", kTuneFlags), 0) : tuneCommand(argc, argv);
   if (command == "export") return help ? (printUsage("export", kExportFlags), 0) : exportCommand(argc, argv);
   printCommands();
   return 2;
