@@ -40,24 +40,20 @@ cat "$out/random.counts"
   [ -f "$dir/endgame-large.epd" ] && sed 's/ wdl_table.*/ 0 1/' "$dir/endgame-large.epd"; } | awk '!seen[$0]++' >"$out/all.fen"
 "$probe" "$dir" fen <"$out/all.fen" | grep -v '^info string' >"$out/ours.txt"
 
-ask_fathom() {
-  local fen=$1 text wdl dtz
-  text=$("$fathom" --path="$2" "$fen" 2>&1 || true)
-  wdl=$(sed -n 's/^\[WDL "\(.*\)"\]/\1/p' <<<"$text")
-  dtz=$(sed -n 's/^\[DTZ "\(.*\)"\]/\1/p' <<<"$text")
-  case $wdl in
-    Win) wdl=2 ;; CursedWin) wdl=1 ;; Draw) wdl=0 ;; BlessedLoss) wdl=-1 ;; Loss) wdl=-2 ;; *) wdl=fail ;;
-  esac
-  if [ "$wdl" = fail ]; then echo "$fen | fail"; else echo "$fen | $wdl ${dtz#-}"; fi
-}
-export -f ask_fathom
-export fathom
 # fathom answers are kept between runs (a process per position is slow).
 cache=$out/fathom-cache.txt
 touch "$cache"
 awk -F' [|] ' 'NR == FNR { known[$1] = 1; next } !($1 in known)' "$cache" "$out/all.fen" >"$out/ask.fen"
 echo "asking fathom about $(wc -l <"$out/ask.fen") positions ($(wc -l <"$out/all.fen") in all)"
-tr '\n' '\0' <"$out/ask.fen" | xargs -0 -P "${JOBS:-6}" -I{} bash -c 'ask_fathom "$1" "$2"' _ {} "$dir" >>"$cache"
+# One fathom process per position, its PGN tags read back by FEN (each
+# process writes its few lines at once, so parallel answers do not mix).
+tr '\n' '\0' <"$out/ask.fen" | xargs -0 -P "${JOBS:-6}" -n 1 "$fathom" --path="$dir" 2>/dev/null | awk '
+  function tag(line) { sub(/^\[[A-Za-z]+ "/, "", line); sub(/"\]$/, "", line); return line }
+  /^\[FEN / { fen = tag($0) }
+  /^\[WDL / { w = tag($0) }
+  /^\[DTZ / { d = tag($0); sub(/^-/, "", d)
+               v = w == "Win" ? 2 : w == "CursedWin" ? 1 : w == "Draw" ? 0 : w == "BlessedLoss" ? -1 : w == "Loss" ? -2 : "fail"
+               print fen " | " v " " d; fflush() }' >>"$cache"
 cp "$cache" "$out/fathom.txt"
 
 # 3. Join by FEN and count by table class (men, pawns or not).

@@ -7,6 +7,7 @@
 #include "eval/nn.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
+#include "syzygy/syzygy.h"
 
 namespace protocol {
 
@@ -236,6 +237,7 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
     stopAndWait();
     o.SyzygyPath = value.substr(0, 143);
     platform::outputFormat("info string SyzygyPath set to '%s'", o.SyzygyPath.c_str());
+    syzygy::initTablebases(o.SyzygyPath);
   } else {
     for (const SpinOption& s : kSpins)
       if (key == lower(s.name)) {
@@ -279,6 +281,8 @@ search::SearchSettings searchSettings() {
   s.target_nps = search::calibration_nps;
   s.noise = noise;
   s.selectivity = o.Selectivity;
+  s.tb_min_depth = o.minProbeDepth;
+  s.tb_probe_depth6 = o.SyzygyProbeDepth6;
   s.personality = o.personality;
   return s;
 }
