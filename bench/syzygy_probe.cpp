@@ -295,8 +295,6 @@ int runFuzz(const char* source, int seconds, uint64_t seed) {
       fs::copy_file(e.path(), work + "/" + e.path().filename().string(), fs::copy_options::overwrite_existing);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   long rounds = 0, probes = 0, answered = 0;
-  // stderr carries one message per damaged table: keep the count, not the text.
-  if (!freopen("/dev/null", "w", stderr)) return 1;
   while (std::chrono::steady_clock::now() < end && !materials.empty()) {
     const Material& m = materials[rng() % materials.size()];
     const std::string ext = rng() & 1 ? ".rtbw" : ".rtbz";
