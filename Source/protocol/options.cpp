@@ -235,6 +235,11 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
                   field.c_str());
   } else if (key == "syzygypath") {
     stopAndWait();
+    // A tool's search may still be probing the tables it would unmap.
+    if (toolRunning()) {
+      platform::output_line("info string SyzygyPath cannot change while a tool searches");
+      return;
+    }
     o.SyzygyPath = value.substr(0, 143);
     platform::outputFormat("info string SyzygyPath set to '%s'", o.SyzygyPath.c_str());
     syzygy::initTablebases(o.SyzygyPath);
