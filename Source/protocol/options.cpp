@@ -7,6 +7,7 @@
 #include "eval/nn.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
+#include "syzygy/syzygy.h"
 
 namespace protocol {
 
@@ -234,8 +235,14 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
                   field.c_str());
   } else if (key == "syzygypath") {
     stopAndWait();
+    // A tool's search may still be probing the tables it would unmap.
+    if (toolRunning()) {
+      platform::output_line("info string SyzygyPath cannot change while a tool searches");
+      return;
+    }
     o.SyzygyPath = value.substr(0, 143);
     platform::outputFormat("info string SyzygyPath set to '%s'", o.SyzygyPath.c_str());
+    syzygy::initTablebases(o.SyzygyPath);
   } else {
     for (const SpinOption& s : kSpins)
       if (key == lower(s.name)) {
@@ -279,6 +286,8 @@ search::SearchSettings searchSettings() {
   s.target_nps = search::calibration_nps;
   s.noise = noise;
   s.selectivity = o.Selectivity;
+  s.tb_min_depth = o.minProbeDepth;
+  s.tb_probe_depth6 = o.SyzygyProbeDepth6;
   s.personality = o.personality;
   return s;
 }

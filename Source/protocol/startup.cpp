@@ -10,6 +10,7 @@
 #include "eval/nn.h"
 #include "platform/output.h"
 #include "protocol/protocol.h"
+#include "syzygy/syzygy.h"
 #include "tools/tools.h"
 
 namespace protocol {
@@ -244,6 +245,7 @@ bool prepareEngine() {
 void runCommandLoop() {
   search::setStartPosition();
   search::calibrateSpeed();
+  syzygy::initTablebases(live_options.SyzygyPath);
   search::setStartPosition();
   if (!platform::uci_mode) platform::output_line(boardDiagram(search::gamePosition()));
   live_options.evalNoise = 1;

@@ -9,6 +9,7 @@
 #include "board/attacks.h"
 #include "platform/output.h"
 #include "search/search.h"
+#include "syzygy/syzygy.h"
 
 namespace search {
 
@@ -268,6 +269,49 @@ void answerFromQuiescence(SearchThread& t, RootState& r) {
   stop_requested = 1;
 }
 
+// The table's move is played at once only when this many reversible plies
+// are already on the clock; earlier the search finds its own way within the
+// table's result.
+constexpr int kTbMoveFromRule50 = 10;
+constexpr int kTbAnswerDepth = 99;
+
+// 3b. Thread 0, a root the tables cover: the result guides the search (or
+// with the table's move, answers at once; then true).
+bool settleTablebaseRoot(SearchThread& t) {
+  Position& pos = t.position;
+  if (syzygy::largestTable == 0 || popCount(occupied(pos)) > syzygy::largestTable || pos.castleRights) return false;
+  int category = 0, distance = 0;
+  Move move = 0;
+  int result = syzygy::probeRoot(pos, category, distance, move);
+  if (result < 0) {
+    move = 0;
+    result = syzygy::probeWdlInSearch(pos, kMaxDepth, control.settings.tb_min_depth, control.settings.tb_probe_depth6);
+  }
+  if (result < 0) return false;
+  ++t.tbHits;
+  control.root_tb_result = result;
+  t.stack[1].tbResult = result;
+  bool legal = false;
+  for (int i = 0; i < t.rootMoveCount; ++i) legal |= t.rootMoves[i].move == move;
+  if (!move || !legal || pos.rule50 < kTbMoveFromRule50) return false;
+  const int score = result == syzygy::kTbWin ? kTbWinAtRoot : result == syzygy::kTbLoss ? kTbLossAtRoot : 0;
+  t.threadBestMove = move;
+  t.threadBestScore = score;
+  t.threadCompletedDepth = kTbAnswerDepth;
+  t.selDepth = kTbAnswerDepth;
+  std::fill(std::begin(t.threadLine), std::end(t.threadLine), Move{0});
+  t.threadLine[1] = move;
+  if (move != control.best_line[1]) control.best_change_depth = kTbAnswerDepth;
+  control.best_score = score;
+  control.completed_depth = kTbAnswerDepth;
+  std::copy(t.threadLine, t.threadLine + kStackSize, control.best_line);
+  control.best_line_showable = true;
+  if (control.multi_pv == 1 && control.settings.noise < kNoOutput)
+    reportSearchInfo(t, 0, kTbAnswerDepth, score, control.best_line);
+  stop_requested = 1;
+  return true;
+}
+
 // 4. A helper thread's depth: one or two deeper when enough threads are
 // already at this one, and its own shuffled root order.
 int helperDepth(SearchThread& t, int d) {
@@ -453,6 +497,7 @@ void rootSearch(SearchThread& t) {
     return;
   }
   if (!r.main && control.root_tb_result.load() != kTbRootNone) return;
+  if (r.main && settleTablebaseRoot(t)) return;
 
   t.threadCompletedDepth = 0;
   for (int d = 1;; ++d) {

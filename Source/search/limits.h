@@ -17,6 +17,7 @@ constexpr int kMateValue = 10000;       // mated at ply p scores p - kMateValue
 constexpr int kMatedAtRoot = 1 - kMateValue;
 constexpr int kTbWinScore = 9800;       // a tablebase win at ply p scores kTbWinScore - ply
 constexpr int kTbLossAtRoot = -9800;    // a tablebase loss at ply p scores p - 9801
+constexpr int kTbWinAtRoot = 9799;
 constexpr int kWinBand = 9798;          // above: a mate or a tablebase win
 constexpr int kLossBand = -9799;        // below: mated or a tablebase loss
 constexpr int kMateShownAbove = 9899;   // reported as "mate" beyond these
@@ -55,6 +56,8 @@ struct SearchSettings {
   double target_nps = 0;    // strength throttle rate (0: none)
   double noise = 0;         // seconds before search output starts; kNoOutput = never
   int selectivity = 100;
+  int tb_min_depth = 0;      // smallest depth at which the node search probes the tablebases
+  int tb_probe_depth6 = 1;   // SyzygyProbeDepth6: the same for six men
   PruningSettings personality = {0, 3, 75, 3, 3, 125, 6, 3, 3};
 };
 

@@ -7,6 +7,7 @@
 #include "board/attacks.h"
 #include "eval/nn.h"
 #include "search/search.h"
+#include "syzygy/syzygy.h"
 
 namespace search {
 
@@ -299,7 +300,7 @@ bool probeTable(SearchThread& t, int ply, int depth, int alpha, int beta, int no
   return true;
 }
 
-// 9. The null move, tried when the side has pieces and pawns and no null
+// 10. The null move, tried when the side has pieces and pawns and no null
 // move was made just before. Returns the reduced depth, or -1 for a cut.
 int nullMoveDepth(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeType) {
   Position& pos = t.position;
@@ -317,6 +318,38 @@ int nullMoveDepth(SearchThread& t, int ply, int depth, int alpha, int beta, int 
   if (depth < kNullVerifyFrom) return -1;
   s.depth = static_cast<int16_t>(depth - kNullFailHighReduction);
   return depth - kNullFailHighReduction;
+}
+
+// 7. The tablebase probe. Below an unprobed parent the node ends with the
+// table's value (raised to alpha); below a probed one only a move that gave
+// the parent's result away is cut. True when the node ends with out.
+bool tablebaseCut(SearchThread& t, int ply, int depth, int& alpha, int beta, int& out) {
+  const Position& pos = t.position;
+  if (popCount(occupied(pos)) > syzygy::largestTable) return false;
+  StackEntry& s = t.stack[ply];
+  const SearchSettings& set = control.settings;
+  const int r = syzygy::probeWdlInSearch(pos, depth, set.tb_min_depth, set.tb_probe_depth6);
+  s.tbResult = r;
+  if (r < 0) return false;
+  ++t.tbHits;
+  const int parent = t.stack[ply - 1].tbResult;
+  if (parent < 0) {
+    const int v = r == syzygy::kTbLoss ? ply - kTbWinScore - 1 : r == syzygy::kTbWin ? kTbWinScore - ply : 0;
+    if (v > alpha) {
+      alpha = v;
+      if (v >= beta) {
+        out = v;
+        return true;
+      }
+    }
+    out = alpha;
+    return true;
+  }
+  if (r + parent >= 2 * syzygy::kTbCursedWin) {
+    out = beta;
+    return true;
+  }
+  return false;
 }
 
 int iidDepthOf(int depth, bool pvLike) {
@@ -354,22 +387,24 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
   TableHint hint;
   int cut = 0;
   if (depth >= 0 && ttIsEnabled() && probeTable(t, ply, depth, alpha, beta, nodeType, hint, cut)) return cut;
+  // 7. Tablebases, where no reversible move has been made or the parent was probed.
+  if ((pos.rule50 == 0 || parent.tbResult != -1) && tablebaseCut(t, ply, depth, alpha, beta, cut)) return cut;
 
-  // 7. Static evaluation; in check every move is searched, at the horizon
+  // 8. Static evaluation; in check every move is searched, at the horizon
   // the quiescence search takes over.
   const int eval = staticEvaluation(t, ply, inCheck);
   s.staticEval = static_cast<int16_t>(eval);
   if (inCheck) return searchMoves(t, ply, depth, alpha, beta, true, nodeType);
   if (depth <= 0) return quiesce(t, ply, depth, alpha, beta, nodeType);
 
-  // 8. Razoring: far below alpha near the horizon, a non-PV node drops into quiescence.
+  // 9. Razoring: far below alpha near the horizon, a non-PV node drops into quiescence.
   int iidDepth;
   const int d11 = std::min(depth, 11);
   if (depth <= sel.FP_depth && eval <= alpha - sel.FP_margin[d11] && !hint.high && alpha <= kWinBand) {
     if (nodeType != kPvNode) return quiesce(t, ply, depth, alpha, beta, nodeType);
     iidDepth = iidDepthOf(depth, true);
   } else if (eval >= beta + sel.BP_margin) {
-    // 9. Well above beta: threat pruning, then the null move (non-PV nodes).
+    // 10. Well above beta: threat pruning, then the null move (non-PV nodes).
     if (nodeType == kPvNode) {
       iidDepth = iidDepthOf(depth, true);
     } else {
@@ -389,7 +424,7 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
     iidDepth = iidDepthOf(depth, nodeType == kPvNode);
   }
 
-  // 10. Internal iterative deepening finds a move to try first.
+  // 11. Internal iterative deepening finds a move to try first.
   if (std::max(hint.depth, 0) < iidDepth && eval >= alpha - kIidEvalMargin) {
     s.iidActive = 1;
     searchMoves(t, ply, iidDepth, alpha, beta, false, nodeType);
@@ -398,7 +433,7 @@ int search(SearchThread& t, int ply, int depth, int alpha, int beta, int nodeTyp
     s.ttMove = t.pv[ply][ply];
   }
 
-  // 11. The moves.
+  // 12. The moves.
   return searchMoves(t, ply, depth, alpha, beta, false, nodeType);
 }
 
