@@ -262,6 +262,7 @@ int makeTuneData(const Settings& settings, int variant, int depthBound) {
     const std::string& path = live_options.SyzygyPath;
     if (path.empty()) platform::output_line("-mktune2: no SyzygyPath is set; scores are not corrected by tablebases");
     else platform::outputFormat("-mktune2: using SyzygyPath '%s'", path.c_str());
+    syzygy::initTablebases(path);
   }
   return tools::make_tune_data(settings.inputFile, settings.outputFile, variant, go_limits, settingsForSearch(),
                                poll_command);

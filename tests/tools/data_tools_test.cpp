@@ -306,3 +306,14 @@ TEST(TuningData, FiltersScoresAndStopsAtARefusedPosition) {
   }
   for (const EpdLine& e : written) EXPECT_EQ(e.ops.at("sc"), runnerScore[e.fen]) << e.fen;
 }
+
+// A tablebase win lifts the search score to the table's win band.
+TEST(TuningData, TablebaseResultCorrectsTheScore) {
+  TempDir dir;
+  std::ofstream(dir.file("in.epd")) << "8/8/8/8/8/2k5/8/K6Q w - - ce 500; gr 1.0;\n";
+  EngineProcess tune({"-tbpath", dataFile("syzygy"), "-mktune2", "in.epd", "-o", "out.epd", "-d", "4"}, dir.path());
+  ASSERT_EQ(tune.wait(60.0), 0) << tune.transcript();
+  const auto lines = fileLines(dir.file("out.epd"));
+  ASSERT_EQ(lines.size(), 1u) << tune.transcript();
+  EXPECT_EQ(splitEpd(lines[0]).ops.at("sc"), "9800") << lines[0];
+}
