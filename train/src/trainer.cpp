@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "parallel.h"
 #include "selfplay.h"
 
 namespace train {
@@ -16,22 +17,6 @@ using namespace board;
 namespace {
 
 inline float sigmoid(float x) { return 1.0f / (1.0f + std::exp(-x)); }
-
-int threadsFor(int asked) {
-  return asked > 0 ? asked : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
-
-// Runs work(thread) on n threads, the calling one among them.
-template <typename Work>
-void onThreads(int n, Work&& work) {
-  std::vector<std::thread> helpers;
-  for (int t = 1; t < n; ++t) helpers.emplace_back([&work, t] { work(t); });
-  work(0);
-  for (std::thread& h : helpers) h.join();
-}
-
-// The slice [begin, end) of count items for thread t of n.
-inline size_t sliceStart(size_t count, int t, int n) { return count * static_cast<size_t>(t) / static_cast<size_t>(n); }
 
 // Adam on the floats [begin, end) with the summed gradients, which are
 // cleared for the next step.

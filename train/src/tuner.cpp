@@ -10,6 +10,7 @@
 
 #include "eval/eval.h"
 #include "search/search.h"
+#include "parallel.h"
 #include "selfplay.h"
 #include "tools/tools.h"
 
@@ -33,20 +34,6 @@ constexpr double kWeightLimit = 32000;
 constexpr uint64_t kSplitBuckets = 1000000;
 
 inline double sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
-
-int threadsFor(int asked) {
-  return asked > 0 ? asked : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
-
-template <typename Work>
-void onThreads(int n, Work&& work) {
-  std::vector<std::thread> helpers;
-  for (int t = 1; t < n; ++t) helpers.emplace_back([&work, t] { work(t); });
-  work(0);
-  for (std::thread& h : helpers) h.join();
-}
-
-inline size_t sliceStart(size_t count, int t, int n) { return count * static_cast<size_t>(t) / static_cast<size_t>(n); }
 
 uint64_t mix(uint64_t x) {
   x += 0x9e3779b97f4a7c15ull;
