@@ -323,23 +323,30 @@ bool collectSquares(const TbPosition& pos, const PartData& p, int n, bool swap, 
   return true;
 }
 
+constexpr int kPawnFreeSquares = 8;  // no pawn stands on the first rank
+
+// The combinatorial number of the group sq[start..start+size): its squares
+// counted past the men placed before it and the first `offset` squares.
+uint64_t groupIndex(const int* sq, int start, int size, int offset) {
+  int t[kMaxMen];
+  std::copy(sq + start, sq + start + size, t);
+  sortSmall(t, size);
+  uint64_t v = 0;
+  for (int k = 0; k < size; ++k) {
+    int smaller = 0;
+    for (int m = 0; m < start; ++m) smaller += sq[m] < t[k];
+    v += binomial[k + 1][t[k] - offset - smaller];
+  }
+  return v;
+}
+
 // Combinatorial numbers of the groups after the leading ones.
 uint64_t encodeOtherGroups(const PartData& p, const int* sq, int firstMan, int firstGroup, int n) {
   uint64_t idx = 0;
   int i = firstMan;
   for (int g = firstGroup; g < p.groupCount && i < n; ++g) {
-    const int size = p.groupSize[g];
-    int t[kMaxMen];
-    std::copy(sq + i, sq + i + size, t);
-    sortSmall(t, size);
-    uint64_t v = 0;
-    for (int k = 0; k < size; ++k) {
-      int smaller = 0;
-      for (int m = 0; m < i; ++m) smaller += sq[m] < t[k];
-      v += binomial[k + 1][t[k] - smaller];
-    }
-    idx += v * p.factor[g];
-    i += size;
+    idx += groupIndex(sq, i, p.groupSize[g], 0) * p.factor[g];
+    i += p.groupSize[g];
   }
   return idx;
 }
@@ -383,16 +390,7 @@ uint64_t encodePawns(const TableEntry& e, const PartData& p, int* sq) {
   uint64_t idx = v * p.factor[0];
   int group = 1;
   if (second) {
-    int s2[kMaxMen];
-    std::copy(sq + lead, sq + lead + second, s2);
-    sortSmall(s2, second);
-    uint64_t w = 0;
-    for (int k = 0; k < second; ++k) {
-      int smaller = 0;
-      for (int m = 0; m < lead; ++m) smaller += sq[m] < s2[k];
-      w += binomial[k + 1][s2[k] - 8 - smaller];
-    }
-    idx += w * p.factor[1];
+    idx += groupIndex(sq, lead, second, kPawnFreeSquares) * p.factor[1];
     group = 2;
   }
   return idx + encodeOtherGroups(p, sq, lead + second, group, n);
