@@ -186,7 +186,7 @@ int runFen() {
     int s1, s2;
     const int w = probeWdl(p, s1);
     const int d = probeDtz(p, s2);
-    if (!s1 || !s2) printf("%s | fail\n", line.c_str());
+    if (!s1 || !s2) printf("%s | fail%s\n", line.c_str(), s1 ? " (dtz)" : " (wdl)");
     else printf("%s | %d %d\n", line.c_str(), w, d);
   }
   return 0;
