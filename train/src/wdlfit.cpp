@@ -282,8 +282,11 @@ int runWdlFit(const WdlFitOptions& o) {
   }
   printf("%llu games: %zu positions fitted, %zu held out, %llu left out (mate scores, unreadable)\n",
          static_cast<unsigned long long>(games), fit.size(), held.size(), static_cast<unsigned long long>(skipped));
-  if (fit.empty()) {
-    printf("error: no positions to fit\n");
+  int seen[3] = {};
+  for (const WdlSample& s : fit) seen[s.result] = 1;
+  // With a kind of result missing the likelihood has no maximum.
+  if (seen[kMoverWon] + seen[kMoverDrew] + seen[kMoverLost] < 3) {
+    printf("error: the fit needs wins, draws and losses among the positions fitted\n");
     return 1;
   }
   const WdlModel model = fitWdlModel(fit, o.iterations, o.maxScore);
