@@ -102,7 +102,10 @@ TEST(UciAnalysis, SearchmovesKeepsTheAnswerInTheList) {
   EngineProcess engine(kHce);
   testutil::Board b;
   std::vector<std::string> played;
-  const int positions = testutil::kSanitized ? 40 : 200;
+  // bench/searchmoves.sh asks for longer runs.
+  const char* asked = getenv("VESK_SEARCHMOVES_POSITIONS");
+  const int positions = asked ? atoi(asked) : testutil::kSanitized ? 40 : 200;
+  const int depth = asked ? 5 : 2;
   for (int i = 0; i < positions; ++i) {
     const std::string position = randomPosition(rng, b, played);
     const std::set<std::string> legalSet = searchtest::legalMoveTexts(b.pos);
@@ -110,7 +113,8 @@ TEST(UciAnalysis, SearchmovesKeepsTheAnswerInTheList) {
     std::shuffle(legal.begin(), legal.end(), rng);
     const size_t count = 1 + rng() % std::min<size_t>(legal.size(), 4);
     std::set<std::string> subset(legal.begin(), legal.begin() + static_cast<long>(count));
-    std::string go = count == 1 ? "go wtime 60000 btime 60000 searchmoves" : "go depth 2 searchmoves";
+    std::string go = count == 1 ? "go wtime 60000 btime 60000 searchmoves"
+                                : "go depth " + std::to_string(1 + static_cast<int>(rng() % depth)) + " searchmoves";
     for (const auto& m : subset) go += " " + m;
     const GoReply r = goAndWait(engine, position + "\n" + go + "\n");
     ASSERT_TRUE(r.answered) << position << "\n" << go << "\n" << engine.transcript();
