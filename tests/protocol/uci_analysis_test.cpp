@@ -21,28 +21,21 @@ using testutil::EngineProcess;
 const std::vector<std::string> kHce = {"-use_hce"};
 const std::string kTables = std::string(VESK_TEST_DATA) + "/syzygy";
 
-// A position some random plies from the start (never one without moves).
-std::string randomPosition(std::mt19937& rng, testutil::Board& b, std::vector<std::string>& played) {
+// A "position" command some random plies from the start, and that position
+// in b (the last ply is taken back if it left no move).
+std::string randomPosition(std::mt19937& rng, testutil::Board& b) {
   b.set(board::kStartFen);
-  played.clear();
-  const int plies = static_cast<int>(rng() % 30);
-  for (int i = 0; i < plies; ++i) {
-    board::MoveEntry list[board::kMaxMoves];
-    const int n = board::generateLegal(b.pos, list);
-    if (n == 0) break;
-    const board::Move m = list[rng() % n].move;
+  std::string text = "position startpos moves";
+  board::MoveEntry list[board::kMaxMoves];
+  for (int plies = static_cast<int>(rng() % 30); plies > 0; --plies) {
+    const board::Move m = list[rng() % board::generateLegal(b.pos, list)].move;
     board::makeMove(b.pos, m);
-    played.push_back(board::moveToText(m));
-    board::MoveEntry replies[board::kMaxMoves];
-    if (board::generateLegal(b.pos, replies) == 0) {
+    if (board::generateLegal(b.pos, list) == 0) {
       board::unmakeMove(b.pos);
-      played.pop_back();
       break;
     }
+    text += " " + board::moveToText(m);
   }
-  std::string text = "position startpos";
-  if (!played.empty()) text += " moves";
-  for (const auto& m : played) text += " " + m;
   return text;
 }
 
@@ -101,13 +94,12 @@ TEST(UciAnalysis, SearchmovesKeepsTheAnswerInTheList) {
   std::mt19937 rng(15);
   EngineProcess engine(kHce);
   testutil::Board b;
-  std::vector<std::string> played;
   // bench/searchmoves.sh asks for longer runs.
   const char* asked = getenv("VESK_SEARCHMOVES_POSITIONS");
   const int positions = asked ? atoi(asked) : testutil::kSanitized ? 40 : 200;
   const int depth = asked ? 5 : 2;
   for (int i = 0; i < positions; ++i) {
-    const std::string position = randomPosition(rng, b, played);
+    const std::string position = randomPosition(rng, b);
     const std::set<std::string> legalSet = searchtest::legalMoveTexts(b.pos);
     std::vector<std::string> legal(legalSet.begin(), legalSet.end());
     std::shuffle(legal.begin(), legal.end(), rng);
@@ -179,7 +171,7 @@ TEST(UciAnalysis, GoMateFindsTheProvedMates) {
 }
 
 // "wdl" appears only with UCI_ShowWDL on; the values sum to 1000, a found
-// mate is certain, and a tablebase root gives its exact result.
+// mate is certain, and a tablebase root gives its exact result. EvalFile.
 TEST(UciAnalysis, ShowWdlOnlyWhenAsked) {
   EngineProcess engine(kHce);
   GoReply r = goAndWait(engine, "position startpos\ngo depth 4\n");
@@ -194,6 +186,11 @@ TEST(UciAnalysis, ShowWdlOnlyWhenAsked) {
   EXPECT_NE(r.finalInfo.find(" wdl 1000 0 0 "), std::string::npos) << r.finalInfo;
   r = goAndWait(engine, "position fen 8/8/3k4/8/8/8/8/KR6 b - -\ngo depth 4\n");
   EXPECT_NE(r.finalInfo.find(" wdl 0 0 1000 "), std::string::npos) << r.finalInfo;
+  // EvalFile names the network file as NN_File does.
+  ASSERT_TRUE(engine.send("setoption name EvalFile value missing.bin\nisready\n"));
+  ASSERT_TRUE(engine.waitForLines("readyok", 1)) << engine.transcript();
+  EXPECT_EQ(engine.countLines("info string NN_File set to 'missing.bin'"), 1u) << engine.transcript();
+  EXPECT_EQ(engine.countLines("info string error loading NN"), 1u) << engine.transcript();
   EXPECT_EQ(testutil::runToEnd(engine, "quit\n"), 0);
 }
 
@@ -223,16 +220,6 @@ TEST(UciAnalysis, ProbeLimitAndListedMovesAtATablebaseRoot) {
   r = goAndWait(engine, open + "go depth 5 searchmoves b1b5 b1c1\n");
   EXPECT_EQ(r.best, "b1c1");
   EXPECT_EQ(infoField(r.finalInfo, "score"), "cp 9800") << r.finalInfo;
-  EXPECT_EQ(testutil::runToEnd(engine, "quit\n"), 0);
-}
-
-// EvalFile names the network file as NN_File does.
-TEST(UciAnalysis, EvalFileIsAnotherNameOfNnFile) {
-  EngineProcess engine(kHce);
-  ASSERT_TRUE(engine.send("setoption name EvalFile value missing.bin\nisready\n"));
-  ASSERT_TRUE(engine.waitFor("readyok\n")) << engine.transcript();
-  EXPECT_EQ(engine.countLines("info string NN_File set to 'missing.bin'"), 1u) << engine.transcript();
-  EXPECT_EQ(engine.countLines("info string error loading NN"), 1u) << engine.transcript();
   EXPECT_EQ(testutil::runToEnd(engine, "quit\n"), 0);
 }
 
