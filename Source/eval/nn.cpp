@@ -107,12 +107,10 @@ int pieceCount(int32_t sig) { return ((sig >> 4) & 15) + ((sig >> 8) & 15) + ((s
 
 }  // namespace
 
-int load_network(const std::string& path, std::string* why) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return fail(why, "cannot open " + path), 0;
-  fseek(f, 0, SEEK_END);
-  long size = ftell(f);
-  fseek(f, 0, SEEK_SET);
+namespace {
+
+// Reads the networks of an open stream of size bytes; closes it.
+int loadFromStream(FILE* f, long size, std::string* why) {
   NetworkSlot slots[2];
   int loaded = 0;
   bool ok = true;
@@ -134,6 +132,25 @@ int load_network(const std::string& path, std::string* why) {
   network_count = loaded;
   ++network_generation;
   return 1;
+}
+
+}  // namespace
+
+int load_network(const std::string& path, std::string* why) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return fail(why, "cannot open " + path), 0;
+  fseek(f, 0, SEEK_END);
+  long size = ftell(f);
+  fseek(f, 0, SEEK_SET);
+  return loadFromStream(f, size, why);
+}
+
+int load_embedded_network(std::string* why) {
+  if (embedded_network_size == 0) return fail(why, "this build has no network built in"), 0;
+  // The bytes stay read-only: the stream only reads them.
+  FILE* f = fmemopen(const_cast<unsigned char*>(embedded_network), embedded_network_size, "rb");
+  if (!f) return fail(why, "cannot read the built-in network"), 0;
+  return loadFromStream(f, static_cast<long>(embedded_network_size), why);
 }
 
 void unloadNetworks() {

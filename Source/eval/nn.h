@@ -1,6 +1,7 @@
 // Network evaluation: file format, per-thread accumulators, forward pass.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +65,13 @@ struct NetworkState {
 // Reads a network file; 1 on success. On failure the loaded networks are
 // unchanged and why holds the reason.
 int load_network(const std::string& path, std::string* why = nullptr);
+// The network built into the binary ("make EVALFILE=..."), as load_network.
+int load_embedded_network(std::string* why = nullptr);
+
+// The bytes of the network file built into this binary (size 0: none);
+// defined in the source the build generates.
+extern const unsigned char* const embedded_network;
+extern const size_t embedded_network_size;
 void unloadNetworks();
 
 // Score for the side to move. noise adds the small key-dependent jitter.

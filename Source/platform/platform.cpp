@@ -38,6 +38,8 @@ std::string findDataFile(const std::string& name) {
   return access(beside.c_str(), F_OK) == 0 ? beside : name;
 }
 
+bool fileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
 namespace {
 
 void appendBytes(LineReader& r, const char* data, size_t n) {

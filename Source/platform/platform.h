@@ -46,6 +46,7 @@ std::string executableDirectory();
 // the working directory but lies beside the executable gives that path; any
 // other name comes back unchanged.
 std::string findDataFile(const std::string& name);
+bool fileExists(const std::string& path);
 
 // Longest input line kept; longer lines are dropped whole with a note.
 constexpr size_t kMaxLineLength = 1 << 20;

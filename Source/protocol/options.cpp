@@ -1,5 +1,6 @@
 // Options: the "uci" option lines, "setoption" and the configuration file.
 #include <algorithm>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +51,7 @@ int readClamped(const std::string& value, int lo, int hi) {
 }
 
 constexpr int kMinElo = 1500, kMaxElo = 3300;
+constexpr int kMostTableMen = 7;
 
 struct SpinOption {
   const char* name;
@@ -66,7 +68,11 @@ constexpr SpinOption kSpins[] = {
     {"OwnBook2_Depth", &EngineOptions::OwnBook2_Depth, 0, 60},
     {"SyzygyProbeDepth6", &EngineOptions::SyzygyProbeDepth6, -5, 100},
     {"UCI_Elo", &EngineOptions::UCI_Elo, kMinElo, kMaxElo},
+    {"SyzygyProbeLimit", &EngineOptions::SyzygyProbeLimit, 0, kMostTableMen},
 };
+// The options listed after the 22 lines every interface has known: their
+// defaults come from the record above.
+constexpr int kFirstLaterSpin = 9;
 struct CheckOption {
   const char* name;
   int16_t EngineOptions::*field;
@@ -75,7 +81,9 @@ constexpr CheckOption kChecks[] = {
     {"Ponder", &EngineOptions::Ponder},
     {"OwnBook", &EngineOptions::OwnBook},
     {"UCI_LimitStrength", &EngineOptions::UCI_LimitStrength},
+    {"UCI_ShowWDL", &EngineOptions::UCI_ShowWDL},
 };
+constexpr int kFirstLaterCheck = 3;
 
 bool searching() { return search::search_state.load() != search::kIdle; }
 
@@ -114,6 +122,11 @@ void printOptionLines() {
                 kMinElo, eloMax);
   platform::outputFormat("option name Contempt type spin default %d min -150 max 150", o.Contempt);
   platform::outputFormat("option name Selectivity type spin default %d min 0 max 200", o.Selectivity);
+  for (size_t i = kFirstLaterCheck; i < std::size(kChecks); ++i)
+    platform::outputFormat("option name %s type check default %s", kChecks[i].name, o.*kChecks[i].field ? yes : no);
+  for (size_t i = kFirstLaterSpin; i < std::size(kSpins); ++i)
+    platform::outputFormat("option name %s type spin default %d min %d max %d", kSpins[i].name, o.*kSpins[i].field,
+                           kSpins[i].lo, kSpins[i].hi);
 }
 
 void setLogOption(bool on, bool announce) {
@@ -133,10 +146,18 @@ void setLogOption(bool on, bool announce) {
   platform::setLogEnabled(true);
 }
 
-bool loadNetworkOption(bool atStartup) {
+bool loadNetworkOption(bool atStartup, std::string* failure) {
   std::string why;
-  // A shipped network lies beside the executable when the working directory has none.
-  if (!eval::load_network(platform::findDataFile(live_options.NN_file), &why)) {
+  // A shipped network lies beside the executable when the working directory
+  // has none; a network built into the binary stands in when neither has one
+  // and none is loaded yet.
+  const std::string path = platform::findDataFile(live_options.NN_file);
+  const bool builtIn = eval::network_count == 0 && eval::embedded_network_size > 0 && !platform::fileExists(path);
+  if (!(builtIn ? eval::load_embedded_network(&why) : eval::load_network(path, &why))) {
+    if (failure) {
+      *failure = why;
+      return false;
+    }
     platform::output_line(atStartup ? "error loading NN" : "info string error loading NN");
     platform::outputFormat("%s%s", atStartup ? "" : "info string ", why.c_str());
     return false;
@@ -209,7 +230,7 @@ void apply_option(const std::string& rawName, const std::string& rawValue) {
     if (searching()) return;
     search::ttClear();
     platform::output_line("info string Hash table cleared");
-  } else if (key == "nn_file") {
+  } else if (key == "nn_file" || key == "evalfile") {  // EvalFile: the name match managers use
     stopAndWait();
     o.NN_file = value.substr(0, 149);
     platform::outputFormat("info string NN_File set to '%s'", o.NN_file.c_str());
@@ -288,6 +309,8 @@ search::SearchSettings searchSettings() {
   s.selectivity = o.Selectivity;
   s.tb_min_depth = o.minProbeDepth;
   s.tb_probe_depth6 = o.SyzygyProbeDepth6;
+  s.tb_probe_limit = o.SyzygyProbeLimit;
+  s.show_wdl = o.UCI_ShowWDL != 0;
   s.personality = o.personality;
   return s;
 }

@@ -35,6 +35,8 @@ struct EngineOptions {
   std::string SyzygyPath;
   int16_t minProbeDepth = 0;  // smallest depth the search probes tablebases at
   int16_t SyzygyProbeDepth6 = 1;
+  int16_t SyzygyProbeLimit = 7;  // no table of more men is probed; 0 probes none
+  int16_t UCI_ShowWDL = 0;       // info lines carry "wdl W D L"
   int16_t Contempt = 0;
   int16_t Selectivity = 100;
   search::PruningSettings personality = {0, 3, 75, 3, 3, 125, 6, 3, 3};
@@ -54,8 +56,10 @@ void apply_option(const std::string& name, const std::string& value);
 void splitSetoption(const std::string& args, std::string& name, std::string& value);
 // Reads the configuration file named by ConfigFilePath.
 void load_config();
-// Loads NN_file; on failure keeps the previous network and says why.
-bool loadNetworkOption(bool atStartup);
+// Loads NN_file (or the built-in network when no such file exists and
+// none is loaded); on failure keeps the previous network and says why, or
+// with failure given, leaves the reason there and prints nothing.
+bool loadNetworkOption(bool atStartup, std::string* failure = nullptr);
 // Turns logging on or off as the Log option does.
 void setLogOption(bool on, bool announce);
 

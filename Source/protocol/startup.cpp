@@ -1,6 +1,7 @@
 // Program entry: start-up order, command-line switches, the chosen activity.
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -27,6 +28,7 @@ struct Settings {
   int runMode = kLoop;
   std::string inputFile, pgnFile, outputFile;
   const char* modeSwitch = "";
+  bool bareBench = false;  // "bench": the build farms' benchmark
 };
 
 // Reads a number or reports why not; exit status 1 on failure.
@@ -166,6 +168,7 @@ const SwitchEntry kSwitches[] = {
     {"-scan_pgn3", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kScan1 + 2); }},
     {"-scan_pgn4", kText, [](SwitchCall& c) { c.s.pgnFile = c.text; return setMode(c, kScan4); }},
     {"-bench", kNoValue, [](SwitchCall& c) { return setMode(c, kBench); }},
+    {"bench", kNoValue, [](SwitchCall& c) { c.s.bareBench = true; return setMode(c, kBench); }},
     {"-bench2", kNoValue, [](SwitchCall& c) { return setMode(c, kBench2); }},
     {"-pbench", kNoValue, [](SwitchCall& c) { return setMode(c, kPBench); }},
     {"-mkconfig", kNoValue, [](SwitchCall& c) { return setMode(c, kMakeConfig); }},
@@ -222,9 +225,19 @@ int32_t tableSizeForLimits(const search::SearchLimits& l, int32_t asked) {
   return mb;
 }
 
+// The build farms' benchmark: the network when one loads (else the
+// hand-crafted evaluation, said on standard error), one thread.
+bool loadNetworkForBench() {
+  std::string why;
+  if (loadNetworkOption(true, &why)) return true;
+  eval::eval_mode = eval::kHandCrafted;
+  fprintf(stderr, "bench: no network loaded (%s); searching with the hand-crafted evaluation\n", why.c_str());
+  return true;
+}
+
 // Table, log, configuration, weights and the chosen evaluation; false when
 // the network cannot be loaded.
-bool prepareEngine() {
+bool prepareEngine(const Settings& settings) {
   EngineOptions& o = live_options;
   go_limits = command_line_limits;
   search::threadCount = o.Threads;
@@ -236,7 +249,8 @@ bool prepareEngine() {
   eval::init_eval_params(o.personalityPercent, o.paramFile.c_str());
   platform::outputFormat("Hello from %s\n", platform::kEngineName);
   o.rebuild = 0;
-  if (eval::eval_mode != eval::kHandCrafted && o.NN_file.size() > 4) return loadNetworkOption(true);
+  if (eval::eval_mode != eval::kHandCrafted && o.NN_file.size() > 4)
+    return settings.bareBench ? loadNetworkForBench() : loadNetworkOption(true);
   eval::eval_mode = eval::kHandCrafted;
   platform::output_line("using hand-crafted evaluation");
   return true;
@@ -290,10 +304,16 @@ int runActivity(const Settings& settings) {
       tools::run_epd_test(settings.inputFile, settings.outputFile, go_limits, settingsForSearch(), poll_command);
       break;
     case kBench:
-    case kPBench:
-      tools::run_bench(settings.runMode == kBench ? 20 : 10, settings.runMode == kPBench, go_limits,
-                       settingsForSearch(), poll_command);
+    case kPBench: {
+      const tools::BenchTotals totals = tools::run_bench(settings.runMode == kBench ? 20 : 10,
+                                                         settings.runMode == kPBench, go_limits, settingsForSearch(),
+                                                         poll_command);
+      // The line the build farms read: nothing follows it.
+      if (settings.bareBench)
+        platform::outputFormat("%llu nodes %.0f nps", static_cast<unsigned long long>(totals.nodes),
+                               static_cast<double>(totals.nodes) / totals.seconds);
       break;
+    }
     case kBench2:
     case kMakeConfig:
       break;
@@ -334,7 +354,8 @@ int runEngine(int argc, char** argv) {
   }
   // The data tools and the book maker need no network.
   if (isDataTool(settings.runMode)) eval::eval_mode = eval::kHandCrafted;
-  if (!prepareEngine()) return 1;
+  if (settings.bareBench) live_options.Threads = 1;
+  if (!prepareEngine(settings)) return 1;
   const int status = runActivity(settings);
   stopAndWait();
   platform::closeLogFile();

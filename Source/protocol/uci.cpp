@@ -45,6 +45,33 @@ bool hasWord(const std::vector<std::string>& words, const char* word) {
   return false;
 }
 
+// The words of a "go" line that start its other parts.
+constexpr const char* kGoKeywords[] = {"wtime", "btime", "winc", "binc", "movestogo", "depth", "nodes",
+                                       "mate", "movetime", "infinite", "ponder", "searchmoves"};
+
+bool isGoKeyword(const std::string& word) {
+  for (const char* k : kGoKeywords)
+    if (word == k) return true;
+  return false;
+}
+
+// "searchmoves m1 m2 ...": the legal moves listed, up to the next keyword;
+// the others are named and ignored.
+void readSearchMoves(const std::vector<std::string>& words, search::SearchLimits& l) {
+  auto at = std::find(words.begin(), words.end(), "searchmoves");
+  if (at == words.end()) return;
+  for (++at; at != words.end() && !isGoKeyword(*at); ++at) {
+    const Move m = search::findCoordinateMove(*at);
+    const auto listed = l.search_moves.begin() + l.search_move_count;
+    if (!m) {
+      platform::outputFormat("info string searchmoves: %.20s is not a legal move here, ignored", at->c_str());
+    } else if (std::find(l.search_moves.begin(), listed, m) == listed &&
+               l.search_move_count < static_cast<int>(l.search_moves.size())) {
+      l.search_moves[l.search_move_count++] = m;
+    }
+  }
+}
+
 void handleGo(const std::string& args) {
   stopAndWait();
   std::vector<std::string> words;
@@ -55,6 +82,9 @@ void handleGo(const std::string& args) {
   l.depth_limit = command_line_limits.depth_limit;
   l.node_limit = command_line_limits.node_limit;
   l.level_moves = 0;
+  l.mate_moves = 0;
+  l.analysis = false;
+  l.search_move_count = 0;
   const int stm = search::gamePosition().sideToMove;
   long long v;
   if (keywordValue(words, "wtime", v)) l.time_left[0] = std::max(0.0f, static_cast<float>(v) / 1000.0f);
@@ -84,8 +114,18 @@ void handleGo(const std::string& args) {
     l.increment = 0;
     l.level_time = std::max(0.0f, static_cast<float>(v) / 1000.0f);
   }
+  if (keywordValue(words, "mate", v) && v > 0) {
+    l.mate_moves = static_cast<int>(std::min<long long>(v, search::kMaxDepth));
+    // Alone, the mate search has no clock: it ends with the mate, the depth or "stop".
+    if (!hasWord(words, "wtime") && !hasWord(words, "btime") && !hasWord(words, "movetime")) {
+      l.level_moves = 1;
+      l.level_time = search::kUnlimitedTime;
+    }
+  }
+  readSearchMoves(words, l);
   const bool infinite = hasWord(words, "infinite");
   if (infinite) {
+    l.analysis = true;
     l.level_time = search::kUnlimitedTime;
     l.increment = 0;
     l.node_limit = 0;

@@ -9,6 +9,7 @@
 #include "board/attacks.h"
 #include "platform/output.h"
 #include "search/search.h"
+#include "search/wdl.h"
 #include "syzygy/syzygy.h"
 
 namespace search {
@@ -80,6 +81,8 @@ void progressLines(SearchThread& t, int movesSearched, Move move) {
 
 }  // namespace
 
+int tablebaseMenLimit() { return std::clamp(control.settings.tb_probe_limit, 0, syzygy::largestTable); }
+
 std::string lineText(const Move* line, int maxMoves) {
   std::string text;
   for (int i = 1; i <= maxMoves && i < kStackSize && line[i]; ++i) {
@@ -131,9 +134,16 @@ void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, con
   if (platform::uci_mode) {
     char prefix[32] = "";
     if (control.multi_pv > 1) snprintf(prefix, sizeof prefix, "multipv %d ", lineNumber);
+    std::string scored = scoreText(score);
+    if (control.settings.show_wdl) {
+      const Wdl w = reportedWdl(score, tb, game->position);
+      char wdl[48];
+      snprintf(wdl, sizeof wdl, " wdl %d %d %d", w.win, w.draw, w.loss);
+      scored += wdl;
+    }
     char head[256];
     snprintf(head, sizeof head, "info %sdepth %d seldepth %d score %s time %.0f nodes %.0f nps %.0f tbhits %.0f hashfull %.0f",
-             prefix, depth, control.sel_depth - 1, scoreText(score).c_str(), elapsed * 1000.0,
+             prefix, depth, control.sel_depth - 1, scored.c_str(), elapsed * 1000.0,
              static_cast<double>(control.total_nodes), elapsed > 0.001 ? control.total_nodes / elapsed : 0.0,
              static_cast<double>(control.total_tbhits), static_cast<double>(full));
     text = head;
@@ -223,6 +233,14 @@ void setUpRoot(SearchThread& t, RootState& r) {
   control.root_tb_result = kTbRootNone;
 }
 
+// "go searchmoves": whether the root may search move.
+bool listedAtRoot(Move move) {
+  const SearchLimits& l = control.limits;
+  if (l.search_move_count == 0) return true;
+  return std::find(l.search_moves.begin(), l.search_moves.begin() + l.search_move_count, move) !=
+         l.search_moves.begin() + l.search_move_count;
+}
+
 // 2. The legal root moves, ordered; false (mate or stalemate answered) when there are none.
 bool collectRootMoves(SearchThread& t, const RootState& r) {
   Position& pos = t.position;
@@ -230,7 +248,7 @@ bool collectRootMoves(SearchThread& t, const RootState& r) {
   MoveEntry* end = generateAll(pos, list);
   t.rootMoveCount = 0;
   for (MoveEntry* e = list; e != end; ++e)
-    if (isLegal(pos, r.us, e->move)) t.rootMoves[t.rootMoveCount++] = *e;
+    if (isLegal(pos, r.us, e->move) && listedAtRoot(e->move)) t.rootMoves[t.rootMoveCount++] = *e;
   if (t.rootMoveCount == 0) {
     t.threadBestScore = r.inCheck ? kMatedAtRoot : 0;
     t.threadCompletedDepth = 1;
@@ -259,7 +277,7 @@ bool collectRootMoves(SearchThread& t, const RootState& r) {
 // 3. Depth 0: the quiescence line, or the best-ordered legal move when it
 // has none (in check, or nothing worth capturing).
 void answerFromQuiescence(SearchThread& t, RootState& r) {
-  if (!r.quietLine[1]) {
+  if (!r.quietLine[1] || !listedAtRoot(r.quietLine[1])) {
     selectRootMove(t, 0);
     r.quietLine[1] = t.rootMoves[0].move;
     r.quietLine[2] = 0;
@@ -277,15 +295,39 @@ constexpr int kTbAnswerDepth = 99;
 
 // 3b. Thread 0, a root the tables cover: the result guides the search (or
 // with the table's move, answers at once; then true).
+// With "searchmoves" the root is worth the best of its listed moves: each
+// child's table value, seen from the root (-1 when one is unknown).
+int listedMovesResult(SearchThread& t) {
+  Position& pos = t.position;
+  const SearchSettings& set = control.settings;
+  int best = -1;
+  for (int i = 0; i < t.rootMoveCount; ++i) {
+    makeMove(pos, t.rootMoves[i].move);
+    MoveEntry replies[kMaxMoves];
+    const bool mates = generateLegal(pos, replies) == 0 && inCheck(pos, pos.sideToMove);
+    const int child = mates ? syzygy::kTbLoss : syzygy::probeWdlInSearch(pos, kMaxDepth, set.tb_min_depth, set.tb_probe_depth6);
+    unmakeMove(pos);
+    if (child < 0) return -1;
+    best = std::max(best, syzygy::kTbWin - child);
+  }
+  return best;
+}
+
 bool settleTablebaseRoot(SearchThread& t) {
   Position& pos = t.position;
-  if (syzygy::largestTable == 0 || popCount(occupied(pos)) > syzygy::largestTable || pos.castleRights) return false;
+  const int men = tablebaseMenLimit();
+  if (men == 0 || popCount(occupied(pos)) > men || pos.castleRights) return false;
   int category = 0, distance = 0;
   Move move = 0;
-  int result = syzygy::probeRoot(pos, category, distance, move);
-  if (result < 0) {
-    move = 0;
-    result = syzygy::probeWdlInSearch(pos, kMaxDepth, control.settings.tb_min_depth, control.settings.tb_probe_depth6);
+  int result = -1;
+  if (control.limits.search_move_count) {
+    result = listedMovesResult(t);
+  } else {
+    result = syzygy::probeRoot(pos, category, distance, move);
+    if (result < 0) {
+      move = 0;
+      result = syzygy::probeWdlInSearch(pos, kMaxDepth, control.settings.tb_min_depth, control.settings.tb_probe_depth6);
+    }
   }
   if (result < 0) return false;
   ++t.tbHits;
@@ -486,6 +528,14 @@ void finishIteration(SearchThread& t, const RootState& r, int depth) {
   }
 }
 
+// One move listed by "searchmoves": its first iteration gives the answer,
+// except to an analysis or a ponder search, which goes on until "stop".
+bool singleListedMove(const SearchThread& t) {
+  const SearchLimits& l = control.limits;
+  if (l.search_move_count == 0 || t.rootMoveCount != 1) return false;
+  return !l.analysis && search_state.load(std::memory_order_relaxed) != kPondering;
+}
+
 }  // namespace
 
 void rootSearch(SearchThread& t) {
@@ -516,9 +566,12 @@ void rootSearch(SearchThread& t) {
     }
     finishIteration(t, r, depth);
     const int score = t.threadBestScore.load();
-    // A mate within the depth searched is final.
-    const bool mateFound = score >= kMateValue - 1 - depth || score < depth + 1 - kMateValue;
-    if (stopped() || mateFound || depth >= control.limits.depth_limit) break;
+    // A mate within the depth searched is final; "go mate N" also ends at
+    // once when one of at most N moves is proven (and not at a longer one).
+    const int mateMoves = control.limits.mate_moves;
+    bool mateFound = score >= kMateValue - 1 - depth || score < depth + 1 - kMateValue;
+    if (mateMoves > 0) mateFound = score >= kMateValue - 2 * mateMoves;
+    if (stopped() || mateFound || depth >= control.limits.depth_limit || singleListedMove(t)) break;
     // A soft node budget ends the search between iterations only.
     const uint64_t soft = control.limits.soft_node_limit;
     if (r.main && soft && t.nodes.load(std::memory_order_relaxed) >= soft) break;

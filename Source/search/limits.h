@@ -6,6 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "board/board.h"
+
 namespace search {
 
 constexpr int kMaxDepth = 66;
@@ -35,6 +37,12 @@ struct SearchLimits {
   float increment = 0.0f;    // seconds, side to move
   float time_left[2] = {5.0f, 5.0f};
   int moves_to_go = 0;
+  // "go mate N": the search ends once a mate in N moves or fewer is proven (0 = none).
+  int mate_moves = 0;
+  bool analysis = false;  // "go infinite": only "stop" ends the search
+  // "go searchmoves": the root searches only these (count 0 = every legal move).
+  int search_move_count = 0;
+  std::array<board::Move, board::kMaxMoves> search_moves{};
 };
 
 constexpr float kUnlimitedTime = 10000000.0f;  // a level_time that never runs out
@@ -58,6 +66,8 @@ struct SearchSettings {
   int selectivity = 100;
   int tb_min_depth = 0;      // smallest depth at which the node search probes the tablebases
   int tb_probe_depth6 = 1;   // SyzygyProbeDepth6: the same for six men
+  int tb_probe_limit = 7;    // SyzygyProbeLimit: no table of more men is probed (0: none)
+  bool show_wdl = false;     // UCI_ShowWDL: info lines carry the win/draw/loss estimate
   PruningSettings personality = {0, 3, 75, 3, 3, 125, 6, 3, 3};
 };
 

@@ -325,7 +325,7 @@ int nullMoveDepth(SearchThread& t, int ply, int depth, int alpha, int beta, int 
 // the parent's result away is cut. True when the node ends with out.
 bool tablebaseCut(SearchThread& t, int ply, int depth, int& alpha, int beta, int& out) {
   const Position& pos = t.position;
-  if (popCount(occupied(pos)) > syzygy::largestTable) return false;
+  if (popCount(occupied(pos)) > tablebaseMenLimit()) return false;
   StackEntry& s = t.stack[ply];
   const SearchSettings& set = control.settings;
   const int r = syzygy::probeWdlInSearch(pos, depth, set.tb_min_depth, set.tb_probe_depth6);

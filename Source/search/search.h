@@ -36,5 +36,8 @@ void rootSearch(SearchThread& t);
 // False when a mate score's line still stops short of the mate.
 bool completeLine(SearchThread& t, Move* line, int depth, int score);
 void reportSearchInfo(SearchThread& t, int lineNumber, int depth, int score, const Move* line);
+// The most men a table may have to be probed: the largest table found,
+// lowered by SyzygyProbeLimit.
+int tablebaseMenLimit();
 
 }  // namespace search

@@ -36,7 +36,7 @@ constexpr int kDeepestAsked = 40;  // "-d" beyond this means the usual depth
 
 }  // namespace
 
-void run_bench(int count, bool mainThread, const search::SearchLimits& given, const search::SearchSettings& settings,
+BenchTotals run_bench(int count, bool mainThread, const search::SearchLimits& given, const search::SearchSettings& settings,
                search::InputPoll pollInput) {
   search::SearchLimits limits = given;
   limits.level_time = kBenchMoveTime;
@@ -69,6 +69,7 @@ void run_bench(int count, bool mainThread, const search::SearchLimits& given, co
   platform::outputFormat("total time= %0.2f seconds, nodes= %.0f, nps= %.0f", totalTime, totalNodes,
                           totalNodes / totalTime);
   search::quit_requested = 1;
+  return {static_cast<uint64_t>(totalNodes), totalTime};
 }
 
 }  // namespace tools

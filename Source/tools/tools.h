@@ -2,6 +2,7 @@
 // PGN scanner and the tuning-data generator.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -21,8 +22,13 @@ EpdRecord parse_epd(const std::string& line);
 // ends the run after the current position).
 void run_epd_test(const std::string& inputFile, const std::string& outputFile, const search::SearchLimits& limits,
                   const search::SearchSettings& settings, search::InputPoll pollInput);
+// What a benchmark run searched: its node total and seconds.
+struct BenchTotals {
+  uint64_t nodes = 0;
+  double seconds = 0;
+};
 // Searches the benchmark positions (20, or 10 on the main thread).
-void run_bench(int count, bool mainThread, const search::SearchLimits& limits, const search::SearchSettings& settings,
+BenchTotals run_bench(int count, bool mainThread, const search::SearchLimits& limits, const search::SearchSettings& settings,
                search::InputPoll pollInput);
 
 // Reads one whole line of any length (without its line end); false at the end.

@@ -56,6 +56,9 @@ std::string listing(const std::map<std::string, std::string>& defaults, int elo,
          " min 1500 max " + std::to_string(elo) + "\n"
          "option name Contempt type spin default " + d("Contempt") + " min -150 max 150\n"
          "option name Selectivity type spin default " + d("Selectivity") + " min 0 max 200\n"
+         // The options beyond the first 22 follow them.
+         "option name UCI_ShowWDL type check default " + d("UCI_ShowWDL") + "\n"
+         "option name SyzygyProbeLimit type spin default " + d("SyzygyProbeLimit") + " min 0 max 7\n"
          "uciok\n";
 }
 
@@ -65,6 +68,7 @@ const std::map<std::string, std::string> kDefaults = {
     {"OwnBook2_File", ""},  {"OwnBook2_Depth", "0"}, {"OwnBook_Variety", "25"}, {"SyzygyPath", ""},
     {"SyzygyProbeDepth6", "1"}, {"Log", "false"}, {"Ponder", "true"},       {"MultiPV", "1"},
     {"MoveOverhead", "50"}, {"UCI_LimitStrength", "false"}, {"Contempt", "0"}, {"Selectivity", "100"},
+    {"UCI_ShowWDL", "false"}, {"SyzygyProbeLimit", "7"},
 };
 
 // Sends "uci" and returns the exact bytes of the answer; elo receives the

@@ -4,6 +4,7 @@
 //   vesk-train train -data FILE [-data FILE ...] -out nn.bin [flags]
 //   vesk-train export -checkpoint FILE -out nn.bin
 //   vesk-train tune -data FILE | -epd FILE [...] -out params.txt [flags]
+//   vesk-train wdl -data FILE [...] [-plot wdl.png] [flags]
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "datagen.h"
 #include "trainer.h"
 #include "tuner.h"
+#include "wdlfit.h"
 
 namespace train {
 
@@ -190,6 +192,22 @@ const Flag<TuneOptions> kTuneFlags[] = {
      "skip data-file positions before this ply (default 16)"},
 };
 
+constexpr int kMaxWdlIterations = 1000000;
+constexpr int kMaxWdlScore = 4000;
+
+const Flag<WdlFitOptions> kWdlFlags[] = {
+    {"-data", "FILE", [](WdlFitOptions& o, const char* v) { o.dataFiles.push_back(v); return true; },
+     "self-play data file (repeatable; required)"},
+    {"-holdout", "N", [](WdlFitOptions& o, const char* v) { return readInt(v, 0, 1000, o.holdoutEvery); },
+     "every N-th game is held out for the calibration (default 5; 0: none)"},
+    {"-iterations", "N", [](WdlFitOptions& o, const char* v) { return readInt(v, 1, kMaxWdlIterations, o.iterations); },
+     "Newton steps at most (default 100)"},
+    {"-max_score", "CP", [](WdlFitOptions& o, const char* v) { return readInt(v, 100, kMaxWdlScore, o.maxScore); },
+     "positions scored beyond are not fitted (default 2000)"},
+    {"-plot", "FILE", [](WdlFitOptions& o, const char* v) { o.plotFile = v; return true; },
+     "calibration plot, PNG (default wdl.png)"},
+};
+
 struct ExportOptions {
   std::string checkpointFile, outFile = "nn.bin";
 };
@@ -239,7 +257,7 @@ bool parseFlags(int argc, char** argv, const char* command, const Flag<Options> 
 }
 
 void printCommands() {
-  printf("usage: vesk-train datagen|train|export|tune [flags]   (vesk-train COMMAND -help lists the flags)\n");
+  printf("usage: vesk-train datagen|train|export|tune|wdl [flags]   (vesk-train COMMAND -help lists the flags)\n");
 }
 
 // False, with the message, when a required file flag was not given.
@@ -277,6 +295,16 @@ int tuneCommand(int argc, char** argv) {
   return runTuning(o);
 }
 
+int wdlCommand(int argc, char** argv) {
+  WdlFitOptions o;
+  if (!parseFlags(argc, argv, "wdl", kWdlFlags, o)) return 2;
+  if (o.dataFiles.empty()) {
+    printf("error: -data FILE is required\n");
+    return 2;
+  }
+  return runWdlFit(o);
+}
+
 bool asksForHelp(int argc, char** argv) {
   return argc == 3 && (strcmp(argv[2], "-help") == 0 || strcmp(argv[2], "--help") == 0);
 }
@@ -292,6 +320,7 @@ int run(int argc, char** argv) {
   if (command == "datagen") return help ? (printUsage("datagen", kDatagenFlags), 0) : datagenCommand(argc, argv);
   if (command == "train") return help ? (printUsage("train", kTrainFlags), 0) : trainCommand(argc, argv);
   if (command == "tune") return help ? (printUsage("tune", kTuneFlags), 0) : tuneCommand(argc, argv);
+  if (command == "wdl") return help ? (printUsage("wdl", kWdlFlags), 0) : wdlCommand(argc, argv);
   if (command == "export") return help ? (printUsage("export", kExportFlags), 0) : exportCommand(argc, argv);
   printCommands();
   return 2;
