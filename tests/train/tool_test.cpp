@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "eval/nn.h"
+#include "lossplot.h"
 #include "network.h"
 #include "train_test_util.h"
 
@@ -124,6 +125,27 @@ TEST_F(ToolTrain, TrainsExportsAndGoesOnFromItsCheckpoint) {
   EXPECT_NE(out.find("epoch 3  train loss"), std::string::npos) << out;
   EXPECT_EQ(out.find("epoch 1  train loss"), std::string::npos) << out;
   EXPECT_EQ(countLines(file("net.bin.csv")), 4);
+  EXPECT_EQ(traintest::fileBytes(file("net.bin.png")).substr(0, 8), "\x89PNG\r\n\x1a\n") << "the loss plot";
+}
+
+TEST(LossPlot, DrawsFromTheCsvAndRefusesOneWithoutEpochs) {
+  testutil::TempDir dir;
+  traintest::writeBytes(dir.file("empty.csv"), "epoch,train_loss,validation_loss\n");
+  EXPECT_FALSE(train::plotLossCsv(dir.file("empty.csv"), dir.file("empty.png")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("empty.png")));
+  traintest::writeBytes(dir.file("run.csv"), "epoch,train_loss,validation_loss\n1,0.03,0.032\n2,0.02,0.025\n");
+  ASSERT_TRUE(train::plotLossCsv(dir.file("run.csv"), dir.file("run.png")));
+  const std::string png = traintest::fileBytes(dir.file("run.png"));
+  ASSERT_GT(png.size(), 24u);
+  // IHDR: width and height, big-endian, after the signature and chunk header.
+  auto be32 = [&](size_t at) {
+    return (static_cast<uint32_t>(static_cast<uint8_t>(png[at])) << 24) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(png[at + 1])) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(png[at + 2])) << 8) | static_cast<uint8_t>(png[at + 3]);
+  };
+  EXPECT_EQ(png.substr(12, 4), "IHDR");
+  EXPECT_EQ(be32(16), 640u);
+  EXPECT_EQ(be32(20), 360u);
 }
 
 TEST_F(ToolTrain, BadDataAndWrongTopologyChangeNothing) {

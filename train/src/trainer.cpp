@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "lossplot.h"
 #include "parallel.h"
 #include "selfplay.h"
 
@@ -303,7 +304,10 @@ int runTraining(const TrainOptions& o) {
     ok = saveEpoch(o, checkpoint, csv, c, e, adam.lr);
   }
   fclose(csv);
-  if (ok) printf("network written to %s\n", o.outFile.c_str());
+  // The plot is a convenience: a failure to draw it is said, not fatal.
+  const std::string plotPath = o.outFile + ".png";
+  if (c.epoch > 0 && !plotLossCsv(csvPath, plotPath)) printf("note: no loss plot written to %s\n", plotPath.c_str());
+  if (ok) printf("network written to %s (loss plot %s)\n", o.outFile.c_str(), plotPath.c_str());
   return ok ? 0 : 1;
 }
 
