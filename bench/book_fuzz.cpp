@@ -18,6 +18,7 @@
 
 #include "board/attacks.h"
 #include "book/book.h"
+#include "owned_position.h"
 #include "platform/output.h"
 
 namespace {
@@ -25,16 +26,7 @@ namespace {
 using namespace board;
 using Rng = std::mt19937_64;
 
-struct Game {
-  std::unique_ptr<UndoHistory> history = std::make_unique<UndoHistory>();
-  Position pos{};
-  void reset() {
-    pos.owner = history.get();
-    history->undoCount = 0;
-    history->ply = 1;
-    setFromFen(pos, kStartFen);
-  }
-};
+using Game = benchutil::OwnedPosition;
 
 bool legal(Position& pos, Move m) {
   MoveEntry list[kMaxMoves];

@@ -16,21 +16,13 @@
 
 #include "board/attacks.h"
 #include "book/book.h"
+#include "owned_position.h"
 
 namespace {
 
 using namespace board;
 
-struct Game {
-  std::unique_ptr<UndoHistory> history = std::make_unique<UndoHistory>();
-  Position pos{};
-  void reset() {
-    pos.owner = history.get();
-    history->undoCount = 0;
-    history->ply = 1;
-    setFromFen(pos, kStartFen);
-  }
-};
+using Game = benchutil::OwnedPosition;
 
 // Chance in ten that a position in the book is left by one of its moves.
 constexpr unsigned kFollowBookInTen = 8;

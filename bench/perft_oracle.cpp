@@ -20,6 +20,7 @@
 
 #include "board/attacks.h"
 #include "platform/output.h"
+#include "owned_position.h"
 
 namespace {
 
@@ -27,16 +28,7 @@ using namespace board;
 
 using Divide = std::map<std::string, uint64_t>;
 
-// A position with its own history, set from FEN.
-struct Board {
-  std::unique_ptr<UndoHistory> history = std::make_unique<UndoHistory>();
-  Position pos{};
-
-  bool set(const std::string& fen) {
-    pos.owner = history.get();
-    return setFromFen(pos, fen) == kFenOk;
-  }
-};
+using Board = benchutil::OwnedPosition;
 
 // One oracle process kept open across all queries; spawning per query
 // would dominate the run time.
@@ -222,7 +214,7 @@ int main(int argc, char** argv) {
     ++attempts;
     const std::string& startFen = starts[rng() % starts.size()];
     Board walk;
-    if (!walk.set(startFen)) {
+    if (!walk.reset(startFen)) {
       std::fprintf(stderr, "start FEN refused: %s\n", startFen.c_str());
       return 2;
     }
@@ -258,7 +250,7 @@ int main(int argc, char** argv) {
 
     // A fresh setup must agree with the incrementally reached one.
     Board fresh;
-    if (!fresh.set(fullFen)) {
+    if (!fresh.reset(fullFen)) {
       std::printf("INTERNAL setFromFen refused own FEN: %s\n", fullFen.c_str());
       ++internal;
       continue;
