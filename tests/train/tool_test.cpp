@@ -7,6 +7,7 @@
 #include "lossplot.h"
 #include "network.h"
 #include "train_test_util.h"
+#include "trainer.h"
 
 using namespace train;
 
@@ -126,6 +127,35 @@ TEST_F(ToolTrain, TrainsExportsAndGoesOnFromItsCheckpoint) {
   EXPECT_EQ(out.find("epoch 1  train loss"), std::string::npos) << out;
   EXPECT_EQ(countLines(file("net.bin.csv")), 4);
   EXPECT_EQ(traintest::fileBytes(file("net.bin.png")).substr(0, 8), "\x89PNG\r\n\x1a\n") << "the loss plot";
+}
+
+// The report's squared error is the trainer's own mean loss over the
+// filtered positions; a file that is no network is refused.
+TEST_F(ToolTrain, LossReportMeasuresANetworkOnGivenData) {
+  std::string out;
+  ASSERT_EQ(traintest::runTool(train({"-data", "data.bin", "-out", "measured.bin", "-epochs", "1"}), dir().path(), out), 0)
+      << out;
+  ASSERT_EQ(traintest::runTool({"loss", "-net", "measured.bin", "-data", "data.bin", "-lambda", "0.3"}, dir().path(), out), 0)
+      << out;
+  DataScan scan;
+  std::vector<PackedRecord> all, kept;
+  ASSERT_EQ(readDataFile(file("data.bin"), scan, &all), kDataOk);
+  for (const PackedRecord& r : all)
+    if (keepRecord(r, RecordFilter{})) kept.push_back(r);
+  Network net;
+  std::string why;
+  ASSERT_EQ(readNetworkFile(file("measured.bin"), nullptr, net, why), 0) << why;
+  std::vector<uint32_t> idx(kept.size());
+  for (size_t i = 0; i < idx.size(); ++i) idx[i] = static_cast<uint32_t>(i);
+  char expected[96];
+  snprintf(expected, sizeof expected, "on %zu positions, lambda 0.30: squared error %.6f", kept.size(),
+           meanLoss(net, kept, idx.data(), idx.size(), 0.3f, 1));
+  EXPECT_NE(out.find(expected), std::string::npos) << out << "\nexpected: " << expected;
+
+  traintest::writeBytes(file("not-a-net.bin"), "text");
+  EXPECT_EQ(traintest::runTool({"loss", "-net", "not-a-net.bin", "-data", "data.bin"}, dir().path(), out), 1);
+  EXPECT_NE(out.find("error:"), std::string::npos) << out;
+  EXPECT_EQ(traintest::runTool({"loss", "-data", "data.bin"}, dir().path(), out), 2);
 }
 
 TEST(LossPlot, DrawsFromTheCsvAndRefusesOneWithoutEpochs) {

@@ -30,15 +30,17 @@ double loss(const Network& net, const std::vector<PackedRecord>& records, const 
 }
 
 // The analytic gradient of the mean loss.
-std::vector<float> analyticGradient(const Network& net, const std::vector<PackedRecord>& records) {
+std::vector<float> analyticGradient(const Network& net, const std::vector<PackedRecord>& records, LossKind kind) {
   std::vector<float> grad(net.p.size(), 0.0f);
-  for (const PackedRecord& r : records) sampleLoss(net, r, 0.5f, 1.0f / static_cast<float>(records.size()), grad.data());
+  for (const PackedRecord& r : records)
+    sampleLoss(net, r, 0.5f, 1.0f / static_cast<float>(records.size()), grad.data(), kind);
   return grad;
 }
 
 // The same loss in plain double precision, straight from the file layout:
 // fine enough for finite differences with a step far below any kink.
-double referenceLoss(const Network& net, const std::vector<Sample>& samples, const std::vector<double>& p) {
+double referenceLoss(const Network& net, const std::vector<Sample>& samples, const std::vector<double>& p,
+                     LossKind kind = kSquaredError) {
   const Topology& t = net.top;
   const Layout& at = net.at;
   auto act = [](double x) { return x >= 0 ? x : x * eval::kLeakySlope; };
@@ -59,24 +61,27 @@ double referenceLoss(const Network& net, const std::vector<Sample>& samples, con
     for (int j = 0; j < t.L; ++j)
       for (int k = 0; k < t.H2; ++k) out[j] += p[at.w3 + static_cast<size_t>(j) * t.H2 + k] * a2[k];
     const double R = t.L == 1 ? out[0] : s.phase * out[0] + (1 - s.phase) * out[1];
-    const double e = 1 / (1 + std::exp(-R)) - s.target;
-    sum += e * e;
+    const double P = 1 / (1 + std::exp(-R));
+    const double e = P - s.target;
+    sum += kind == kSquaredError ? e * e : -(s.target * std::log(P) + (1 - s.target) * std::log(1 - P));
   }
   return sum / static_cast<double>(samples.size());
 }
 
 class TrainerTest : public ::testing::TestWithParam<Topology> {};
 
-TEST_P(TrainerTest, GradientMatchesFiniteDifferences) {
+// Either loss: the trainer's gradient against central differences of the
+// double-precision reference.
+void checkGradient(const Topology& top, LossKind kind) {
   ASSERT_TRUE(traintest::setUpEngineOnce());
   const std::vector<PackedRecord> all = trainingRecords();
   ASSERT_GE(all.size(), 40u);
   const std::vector<PackedRecord> records(all.begin(), all.begin() + 40);
   Network net;
-  initNetwork(net, GetParam(), 3);
+  initNetwork(net, top, 3);
   net.p[net.at.constants + eval::kBias1Constant] = 0.02f;
   net.p[net.at.constants + eval::kBias2Constant] = -0.01f;
-  const std::vector<float> grad = analyticGradient(net, records);
+  const std::vector<float> grad = analyticGradient(net, records, kind);
   std::vector<Sample> samples(records.size());
   for (size_t i = 0; i < records.size(); ++i) ASSERT_TRUE(prepareSample(records[i], net.top.G, 0.5f, samples[i]));
   const std::vector<double> p(net.p.begin(), net.p.end());
@@ -94,7 +99,8 @@ TEST_P(TrainerTest, GradientMatchesFiniteDifferences) {
     std::vector<double> plus = p, minus = p;
     plus[i] += kStep;
     minus[i] -= kStep;
-    const double numeric = (referenceLoss(net, samples, plus) - referenceLoss(net, samples, minus)) / (2 * kStep);
+    const double numeric =
+        (referenceLoss(net, samples, plus, kind) - referenceLoss(net, samples, minus, kind)) / (2 * kStep);
     if (std::abs(numeric) < 1e-6 && std::abs(grad[i]) < 1e-6) continue;
     ++compared;
     EXPECT_NEAR(grad[i], numeric, 1e-3 * std::abs(numeric) + 1e-7) << "float " << i;
@@ -106,6 +112,9 @@ TEST_P(TrainerTest, GradientMatchesFiniteDifferences) {
     EXPECT_EQ(grad[i], 0.0f) << i;
   }
 }
+
+TEST_P(TrainerTest, GradientMatchesFiniteDifferences) { checkGradient(GetParam(), kSquaredError); }
+TEST_P(TrainerTest, CrossEntropyGradientMatchesFiniteDifferences) { checkGradient(GetParam(), kCrossEntropy); }
 
 // Training lowers the loss, and the engine, loading the exported file,
 // scores every position within 1 cp of the trainer's own forward pass.

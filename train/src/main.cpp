@@ -3,6 +3,7 @@
 //   vesk-train datagen -out FILE [flags]
 //   vesk-train train -data FILE [-data FILE ...] -out nn.bin [flags]
 //   vesk-train export -checkpoint FILE -out nn.bin
+//   vesk-train loss -net nn.bin -data FILE [...]
 //   vesk-train tune -data FILE | -epd FILE [...] -out params.txt [flags]
 //   vesk-train wdl -data FILE [...] [-plot wdl.png] [flags]
 #include <cerrno>
@@ -52,6 +53,13 @@ bool readFloat(const char* text, float lo, float hi, float& out) {
   const float v = strtof(text, &end);
   if (end == text || *end || errno == ERANGE || !std::isfinite(v) || v < lo || v > hi) return false;
   out = v;
+  return true;
+}
+
+bool readLoss(const char* text, LossKind& out) {
+  if (strcmp(text, "mse") == 0) out = kSquaredError;
+  else if (strcmp(text, "ce") == 0) out = kCrossEntropy;
+  else return false;
   return true;
 }
 
@@ -134,6 +142,8 @@ const Flag<TrainOptions> kTrainFlags[] = {
      "decoupled weight decay (AdamW; default 0)"},
     {"-clip", "X", [](TrainOptions& o, const char* v) { return readFloat(v, 1e-3f, 1e6f, o.adam.clip); },
      "weights stay within +-X (default 4)"},
+    {"-loss", "mse|ce", [](TrainOptions& o, const char* v) { return readLoss(v, o.loss); },
+     "what the gradient descends: squared error (default) or cross-entropy; losses shown are squared error"},
     {"-lambda", "X", [](TrainOptions& o, const char* v) { return readFloat(v, 0, 1, o.lambda); },
      "weight of the game result in the target (default 0.5)"},
     {"-validation", "X", [](TrainOptions& o, const char* v) { return readFloat(v, 0, 0.9f, o.validationShare); },
@@ -219,6 +229,19 @@ const Flag<ExportOptions> kExportFlags[] = {
      "network file to write (default nn.bin)"},
 };
 
+const Flag<LossReportOptions> kLossFlags[] = {
+    {"-net", "FILE", [](LossReportOptions& o, const char* v) { o.networkFile = v; return true; },
+     "network file to measure (required)"},
+    {"-data", "FILE", [](LossReportOptions& o, const char* v) { o.dataFiles.push_back(v); return true; },
+     "data file (repeatable; required)"},
+    {"-lambda", "X", [](LossReportOptions& o, const char* v) { return readFloat(v, 0, 1, o.lambda); },
+     "weight of the game result in the target (default 0.5)"},
+    {"-threads", "N", [](LossReportOptions& o, const char* v) { return readInt(v, 1, kMaxThreadsAsked, o.threads); },
+     "threads (default: one per core)"},
+    {"-min_ply", "N", [](LossReportOptions& o, const char* v) { return readInt(v, 0, 65535, o.filter.minPly); },
+     "skip positions before this ply (default 16)"},
+};
+
 template <typename Options, size_t N>
 void printUsage(const char* command, const Flag<Options> (&flags)[N]) {
   printf("usage: vesk-train %s [flags]\n", command);
@@ -257,7 +280,7 @@ bool parseFlags(int argc, char** argv, const char* command, const Flag<Options> 
 }
 
 void printCommands() {
-  printf("usage: vesk-train datagen|train|export|tune|wdl [flags]   (vesk-train COMMAND -help lists the flags)\n");
+  printf("usage: vesk-train datagen|train|loss|export|tune|wdl [flags]   (vesk-train COMMAND -help lists the flags)\n");
 }
 
 // False, with the message, when a required file flag was not given.
@@ -283,6 +306,12 @@ int exportCommand(int argc, char** argv) {
   ExportOptions o;
   if (!parseFlags(argc, argv, "export", kExportFlags, o) || !given(o.checkpointFile, "-checkpoint")) return 2;
   return runExport(o.checkpointFile, o.outFile);
+}
+
+int lossCommand(int argc, char** argv) {
+  LossReportOptions o;
+  if (!parseFlags(argc, argv, "loss", kLossFlags, o) || !given(o.networkFile, "-net")) return 2;
+  return runLossReport(o);
 }
 
 int tuneCommand(int argc, char** argv) {
@@ -321,6 +350,7 @@ int run(int argc, char** argv) {
   if (command == "train") return help ? (printUsage("train", kTrainFlags), 0) : trainCommand(argc, argv);
   if (command == "tune") return help ? (printUsage("tune", kTuneFlags), 0) : tuneCommand(argc, argv);
   if (command == "wdl") return help ? (printUsage("wdl", kWdlFlags), 0) : wdlCommand(argc, argv);
+  if (command == "loss") return help ? (printUsage("loss", kLossFlags), 0) : lossCommand(argc, argv);
   if (command == "export") return help ? (printUsage("export", kExportFlags), 0) : exportCommand(argc, argv);
   printCommands();
   return 2;

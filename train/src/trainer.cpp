@@ -151,7 +151,7 @@ EpochResult runEpoch(const TrainOptions& o, const Dataset& d, Checkpoint& c, Gra
   size_t done = 0;
   while (done < total) {
     const size_t n = std::min<size_t>(static_cast<size_t>(o.batchSize), total - done);
-    lossSum += trainStep(c, d.records, order.data() + done, n, o.lambda, adam, g) * static_cast<double>(n);
+    lossSum += trainStep(c, d.records, order.data() + done, n, o.lambda, adam, g, o.loss) * static_cast<double>(n);
     done += n;
     if (platform::nowSeconds() >= nextReport && done < total) {
       const double s = platform::nowSeconds() - start;
@@ -205,13 +205,19 @@ bool prepareSample(const PackedRecord& r, int squareInputs, float lambda, Sample
   return true;
 }
 
-double sampleLoss(const Network& net, const PackedRecord& r, float lambda, float gradScale, float* grad) {
+double sampleLoss(const Network& net, const PackedRecord& r, float lambda, float gradScale, float* grad,
+                  LossKind loss) {
   Sample s;
   Activations a;
   if (!prepareSample(r, net.top.G, lambda, s)) return 0;
   const float P = sigmoid(forward(net, s.features, s.count, s.phase, a));
   const float error = P - s.target;
-  if (grad) backward(net, s.features, s.count, s.phase, a, 2 * error * P * (1 - P) * gradScale, grad);
+  if (grad) {
+    // d/dR of the cross-entropy is P - target: no sigmoid slope to vanish
+    // on decided positions.
+    const float dR = loss == kCrossEntropy ? error : 2 * error * P * (1 - P);
+    backward(net, s.features, s.count, s.phase, a, dR * gradScale, grad);
+  }
   return static_cast<double>(error) * error;
 }
 
@@ -220,7 +226,7 @@ void makeGradientBuffers(GradientBuffers& g, int threads, size_t floats) {
 }
 
 double trainStep(Checkpoint& c, const std::vector<PackedRecord>& records, const uint32_t* indices, size_t count,
-                 float lambda, const AdamSettings& adam, GradientBuffers& g) {
+                 float lambda, const AdamSettings& adam, GradientBuffers& g, LossKind loss) {
   const int n = static_cast<int>(g.perThread.size());
   std::vector<double> losses(static_cast<size_t>(n), 0.0);
   std::barrier sync(n);
@@ -231,7 +237,7 @@ double trainStep(Checkpoint& c, const std::vector<PackedRecord>& records, const 
     // Each thread its share of the batch into its own buffer...
     float* grad = g.perThread[static_cast<size_t>(t)].data();
     for (size_t i = sliceStart(count, t, n); i < sliceStart(count, t + 1, n); ++i)
-      losses[static_cast<size_t>(t)] += sampleLoss(c.net, records[indices[i]], lambda, scale, grad);
+      losses[static_cast<size_t>(t)] += sampleLoss(c.net, records[indices[i]], lambda, scale, grad, loss);
     sync.arrive_and_wait();
     // ...then its share of the weights (the unused output floats and
     // constants stay as they are).
@@ -309,6 +315,43 @@ int runTraining(const TrainOptions& o) {
   if (c.epoch > 0 && !plotLossCsv(csvPath, plotPath)) printf("note: no loss plot written to %s\n", plotPath.c_str());
   if (ok) printf("network written to %s (loss plot %s)\n", o.outFile.c_str(), plotPath.c_str());
   return ok ? 0 : 1;
+}
+
+int runLossReport(const LossReportOptions& o) {
+  if (o.dataFiles.empty()) {
+    printf("error: no data file given (-data FILE)\n");
+    return 1;
+  }
+  Network net;
+  std::string why;
+  if (readNetworkFile(o.networkFile, nullptr, net, why) != 0) {
+    printf("error: %s\n", why.c_str());
+    return 1;
+  }
+  TrainOptions data;
+  data.dataFiles = o.dataFiles;
+  data.filter = o.filter;
+  data.validationShare = 0;
+  Dataset d;
+  if (!loadData(data, d)) return 1;
+  const int n = threadsFor(o.threads);
+  const std::vector<uint32_t>& idx = d.trainIndices;
+  std::vector<double> crossEntropy(static_cast<size_t>(n), 0.0);
+  onThreads(n, [&](int t) {
+    Sample s;
+    Activations a;
+    for (size_t i = sliceStart(idx.size(), t, n); i < sliceStart(idx.size(), t + 1, n); ++i) {
+      if (!prepareSample(d.records[idx[i]], net.top.G, o.lambda, s)) continue;
+      const double P = std::clamp<double>(sigmoid(forward(net, s.features, s.count, s.phase, a)), 1e-7, 1 - 1e-7);
+      crossEntropy[static_cast<size_t>(t)] -= s.target * std::log(P) + (1 - s.target) * std::log(1 - P);
+    }
+  });
+  double ce = 0;
+  for (double v : crossEntropy) ce += v;
+  const double mse = meanLoss(net, d.records, idx.data(), idx.size(), o.lambda, n);
+  printf("%s on %llu positions, lambda %.2f: squared error %.6f  cross-entropy %.6f\n", o.networkFile.c_str(),
+         static_cast<unsigned long long>(idx.size()), o.lambda, mse, ce / static_cast<double>(idx.size()));
+  return 0;
 }
 
 int runExport(const std::string& checkpointFile, const std::string& outFile) {

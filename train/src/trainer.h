@@ -43,9 +43,14 @@ struct AdamSettings {
   float clip = 4.0f;      // every weight stays within +-clip
 };
 
+// What the gradient descends. Reported losses are the squared error either
+// way, so that runs with either loss compare.
+enum LossKind : int { kSquaredError, kCrossEntropy };
+
 // Squared error of sigmoid(R) against the target for one record; adds
-// gradScale times its gradient to grad when grad is given.
-double sampleLoss(const Network& net, const PackedRecord& r, float lambda, float gradScale, float* grad);
+// gradScale times the gradient of loss to grad when grad is given.
+double sampleLoss(const Network& net, const PackedRecord& r, float lambda, float gradScale, float* grad,
+                  LossKind loss = kSquaredError);
 
 // Per-thread gradient buffers, each laid out as the network's floats.
 struct GradientBuffers {
@@ -56,7 +61,7 @@ void makeGradientBuffers(GradientBuffers& g, int threads, size_t floats);
 // One Adam step on the records picked by indices; returns the batch's mean
 // squared error of sigmoid(R) against the target.
 double trainStep(Checkpoint& c, const std::vector<PackedRecord>& records, const uint32_t* indices, size_t count,
-                 float lambda, const AdamSettings& adam, GradientBuffers& g);
+                 float lambda, const AdamSettings& adam, GradientBuffers& g, LossKind loss = kSquaredError);
 // Mean loss over the records picked by indices, nothing changed.
 double meanLoss(const Network& net, const std::vector<PackedRecord>& records, const uint32_t* indices, size_t count,
                 float lambda, int threads);
@@ -74,6 +79,7 @@ struct TrainOptions {
   int batchSize = 16384;
   int threads = 0;              // 0: one per core
   float lambda = 0.5f;
+  LossKind loss = kSquaredError;
   float lrDrop = 0.3f;          // the learning rate is multiplied by this...
   int lrDropEvery = 4;          // ...every this many epochs
   float validationShare = 0.05f;
@@ -84,6 +90,18 @@ struct TrainOptions {
 
 // Returns the exit status; on bad input nothing is written.
 int runTraining(const TrainOptions& o);
+struct LossReportOptions {
+  std::vector<std::string> dataFiles;
+  std::string networkFile;
+  RecordFilter filter;
+  float lambda = 0.5f;
+  int threads = 0;
+};
+// Prints a network's squared error and cross-entropy on the filtered
+// positions of the data files, so nets trained on different data compare on
+// one set; returns the exit status.
+int runLossReport(const LossReportOptions& o);
+
 // Writes the network of a checkpoint as the engine's network file.
 int runExport(const std::string& checkpointFile, const std::string& outFile);
 
