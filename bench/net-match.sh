@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# A fastchess match of a network against the hand-crafted evaluation of the
+# same binary (or against another network with --base-net): Threads 1, both
+# colours per opening, an SPRT with --sprt. Each side runs in its own
+# directory, where it finds its "nn.bin".
+# Usage: bench/net-match.sh --net FILE [--base-net FILE] [--engine BIN] [--tc 10+0.1] [--games 400]
+#          [--concurrency 2] [--hash 16] [--sprt] [--elo0 0] [--elo1 10] [--timemargin 1000]
+#          [--openings FILE] [--out DIR]
+# Env: FASTCHESS (the binary; default: built by ../shared/tools/build-fastchess.sh).
+# A copy of the engine is played, so rebuilding meanwhile changes nothing.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+tc=10+0.1 games=400 concurrency=2 hash=16 elo0=0 elo1=10 margin=1000 sprt=0
+net= base_net= engine=$root/build/vesk
+openings=$root/../shared/data/openings/noob_3moves.epd
+out=$root/build-bench/net-matches
+while (($#)); do
+  case $1 in
+    --net) net=$2; shift 2 ;;
+    --base-net) base_net=$2; shift 2 ;;
+    --engine) engine=$2; shift 2 ;;
+    --tc) tc=$2; shift 2 ;;
+    --games) games=$2; shift 2 ;;
+    --concurrency) concurrency=$2; shift 2 ;;
+    --hash) hash=$2; shift 2 ;;
+    --sprt) sprt=1; shift ;;
+    --elo0) elo0=$2; shift 2 ;;
+    --elo1) elo1=$2; shift 2 ;;
+    --timemargin) margin=$2; shift 2 ;;
+    --openings) openings=$2; shift 2 ;;
+    --out) out=$2; shift 2 ;;
+    *) echo "unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+[[ -n $net ]] || { echo "--net FILE is required" >&2; exit 2; }
+[[ -f $net ]] || { echo "no network at $net" >&2; exit 2; }
+[[ -z $base_net || -f $base_net ]] || { echo "no network at $base_net" >&2; exit 2; }
+fastchess=${FASTCHESS:-$("$root/../shared/tools/build-fastchess.sh")}
+
+run=$(realpath -m "$out/$(date +%Y%m%d-%H%M%S)")
+mkdir -p "$run/candidate" "$run/base"
+# One side: its directory, the binary copy, its network or the switch for none.
+prepare() {
+  local side=$1 file=$2 switch=
+  cp "$engine" "$run/$side/vesk"
+  if [[ -n $file ]]; then cp "$file" "$run/$side/nn.bin"; else switch=-use_hce; fi
+  printf '#!/bin/sh\ncd "%s" && exec ./vesk %s "$@"\n' "$run/$side" "$switch" >"$run/$side/engine.sh"
+  chmod +x "$run/$side/engine.sh"
+}
+prepare candidate "$net"
+prepare base "$base_net"
+
+test_args=()
+((sprt)) && test_args=(-sprt elo0="$elo0" elo1="$elo1" alpha=0.05 beta=0.05 model=logistic)
+base_name=hce
+[[ -z $base_net ]] || base_name=base-net
+cd "$run"
+"$fastchess" -engine cmd="$run/candidate/engine.sh" name=net -engine cmd="$run/base/engine.sh" name="$base_name" \
+  -each tc="$tc" timemargin="$margin" option.Hash="$hash" option.Threads=1 \
+  -openings file="$(realpath -m "$openings")" format=epd order=random -srand "$RANDOM" \
+  -rounds $((games / 2)) -games 2 -repeat -concurrency "$concurrency" -recover "${test_args[@]}" \
+  -pgnout file="$run/games.pgn" -log file="$run/fastchess.log" level=warn \
+  -ratinginterval 10 >"$run/match.txt" 2>&1 || true
+echo "network $net against ${base_net:-the hand-crafted evaluation}, tc $tc ($run)"
+grep -E '^(Results of|Elo:|Games:|LLR|Ptnml|SPRT)' "$run/match.txt" | tail -6 || true
