@@ -197,6 +197,37 @@ TEST(TrainerSteps, ThreadsShareABatchWithoutChangingTheStep) {
   EXPECT_GT(moved, 1000) << "the steps changed the weights";
 }
 
+// Validation holds out whole games: no game has positions on both sides,
+// both sides get some, and every filtered position is used once.
+TEST(TrainerData, ValidationHoldsOutWholeGames) {
+  ASSERT_TRUE(traintest::setUpEngineOnce());
+  const std::vector<PlayedGame>& games = traintest::sampleGames();
+  testutil::TempDir dir;
+  ASSERT_TRUE(traintest::writeGames(dir.file("games.bin"), games, 3));
+  TrainOptions o;
+  o.dataFiles = {dir.file("games.bin"), dir.file("games.bin")};  // a file read twice: its games count twice
+  o.validationShare = 0.4f;
+  Dataset d;
+  ASSERT_TRUE(loadTrainingData(o, d));
+  // Game number of every kept record, counted as the files list them.
+  std::vector<int> gameOf;
+  for (int copy = 0; copy < 2; ++copy)
+    for (size_t g = 0; g < games.size(); ++g)
+      for (const PackedRecord& r : games[g].records)
+        if (keepRecord(r, o.filter)) gameOf.push_back(copy * static_cast<int>(games.size()) + static_cast<int>(g));
+  ASSERT_EQ(gameOf.size(), d.records.size());
+  ASSERT_EQ(d.trainIndices.size() + d.validIndices.size(), d.records.size());
+  ASSERT_FALSE(d.trainIndices.empty());
+  ASSERT_FALSE(d.validIndices.empty());
+  std::vector<int> side(2 * games.size(), -1);
+  for (int which = 0; which < 2; ++which)
+    for (uint32_t i : which ? d.validIndices : d.trainIndices) {
+      int& s = side[static_cast<size_t>(gameOf[i])];
+      EXPECT_TRUE(s == -1 || s == which) << "game " << gameOf[i] << " is split";
+      s = which;
+    }
+}
+
 TEST(TrainerFiles, CheckpointRoundTripsAndRefusesAnotherTopology) {
   ASSERT_TRUE(traintest::setUpEngineOnce());
   Checkpoint c;

@@ -41,6 +41,23 @@ uint32_t headerCrcOf(const void* header, size_t bytesBeforeCrc) { return crc32(h
 
 }  // namespace
 
+namespace {
+
+constexpr uint64_t kSplitBuckets = 1000000;
+
+uint64_t mix(uint64_t x) {
+  x += 0x9e3779b97f4a7c15ull;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
+  return x ^ (x >> 31);
+}
+
+}  // namespace
+
+bool heldOutGame(uint64_t game, uint64_t seed, double share) {
+  return static_cast<double>(mix(game ^ mix(seed)) % kSplitBuckets) < share * kSplitBuckets;
+}
+
 uint32_t crc32(const void* data, size_t bytes, uint32_t crc) {
   const auto* p = static_cast<const uint8_t*>(data);
   crc = ~crc;

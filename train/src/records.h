@@ -45,6 +45,14 @@ float resultForMover(const PackedRecord& r);
 
 uint32_t crc32(const void* data, size_t bytes, uint32_t crc = 0);
 
+// Records of one game follow one another with the ply rising by one: a
+// record that does not continue the ply starts the next game.
+inline bool startsGame(const PackedRecord& r, int lastPly) { return r.ply != lastPly + 1; }
+// Whether game number game (counted from 1 over all files read) is held out
+// for validation: a hash of the number and the seed against share. Positions
+// of one game are alike and share a result, so they are held out together.
+bool heldOutGame(uint64_t game, uint64_t seed, double share);
+
 // What produced a file; a resumed run must match it.
 enum EvalSource : uint16_t { kSourceHandCrafted = 0, kSourceNetwork = 1 };
 

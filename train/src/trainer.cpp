@@ -42,61 +42,9 @@ void adamUpdate(Checkpoint& c, GradientBuffers& g, size_t begin, size_t end, con
 
 // ---------------------------------------------------------------- the run
 
-struct Dataset {
-  std::vector<PackedRecord> records;
-  std::vector<uint32_t> trainIndices, validIndices;
-};
-
 void shuffle(std::vector<uint32_t>& v, uint64_t seed) {
   Rng rng{seed};
   for (size_t i = v.size(); i > 1; --i) std::swap(v[i - 1], v[rng.next() % i]);
-}
-
-// Reads every data file and keeps the records the filter passes; false
-// after saying why when a file cannot be used or nothing is left.
-bool loadData(const TrainOptions& o, Dataset& d) {
-  std::vector<PackedRecord> all;
-  for (const std::string& path : o.dataFiles) {
-    DataScan scan;
-    const size_t before = all.size();
-    const int status = readDataFile(path, scan, &all);
-    if (status != kDataOk) {
-      printf("error: %s %s\n", path.c_str(), dataStatusText(status));
-      return false;
-    }
-    for (const std::string& n : scan.notes) printf("warning: %s: %s\n", path.c_str(), n.c_str());
-    if (all.size() == before) {
-      printf("error: %s holds no whole chunk of positions\n", path.c_str());
-      return false;
-    }
-    printf("%s: %llu positions in %llu games\n", path.c_str(), static_cast<unsigned long long>(scan.records),
-           static_cast<unsigned long long>(scan.games));
-  }
-  Position pos{};
-  uint64_t unsound = 0;
-  for (const PackedRecord& r : all) {
-    if (!keepRecord(r, o.filter)) continue;
-    if (!unpackPosition(r, pos)) {
-      ++unsound;
-      continue;
-    }
-    d.records.push_back(r);
-  }
-  if (unsound) printf("warning: %llu records hold no sound position; skipped\n", static_cast<unsigned long long>(unsound));
-  printf("%llu of %llu positions pass the filter\n", static_cast<unsigned long long>(d.records.size()),
-         static_cast<unsigned long long>(all.size()));
-  if (d.records.size() < 2) {
-    printf("error: too few positions to train on\n");
-    return false;
-  }
-  std::vector<uint32_t> order(d.records.size());
-  for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
-  shuffle(order, o.seed);
-  size_t valid = static_cast<size_t>(std::llround(o.validationShare * static_cast<double>(order.size())));
-  if (o.validationShare > 0) valid = std::clamp<size_t>(valid, 1, order.size() - 1);
-  d.validIndices.assign(order.begin(), order.begin() + static_cast<long>(valid));
-  d.trainIndices.assign(order.begin() + static_cast<long>(valid), order.end());
-  return true;
 }
 
 // The starting state: a checkpoint, a network file's weights, or fresh weights.
@@ -184,6 +132,74 @@ bool saveEpoch(const TrainOptions& o, const std::string& checkpoint, FILE* csv, 
 }
 
 }  // namespace
+
+// Reads every data file and keeps the records the filter passes; false
+// after saying why when a file cannot be used or nothing is left.
+bool loadTrainingData(const TrainOptions& o, Dataset& d) {
+  std::vector<PackedRecord> all;
+  for (const std::string& path : o.dataFiles) {
+    DataScan scan;
+    const size_t before = all.size();
+    const int status = readDataFile(path, scan, &all);
+    if (status != kDataOk) {
+      printf("error: %s %s\n", path.c_str(), dataStatusText(status));
+      return false;
+    }
+    for (const std::string& n : scan.notes) printf("warning: %s: %s\n", path.c_str(), n.c_str());
+    if (all.size() == before) {
+      printf("error: %s holds no whole chunk of positions\n", path.c_str());
+      return false;
+    }
+    printf("%s: %llu positions in %llu games\n", path.c_str(), static_cast<unsigned long long>(scan.records),
+           static_cast<unsigned long long>(scan.games));
+  }
+  // Whole games are held out, so that validation measures positions of
+  // games the net has not seen.
+  Position pos{};
+  uint64_t unsound = 0, games = 0, heldGames = 0;
+  std::vector<uint8_t> held;
+  int lastPly = -1;
+  bool holdThisGame = false;
+  for (const PackedRecord& r : all) {
+    if (startsGame(r, lastPly)) {
+      ++games;
+      holdThisGame = o.validationShare > 0 && heldOutGame(games, o.seed, o.validationShare);
+      heldGames += holdThisGame;
+    }
+    lastPly = r.ply;
+    if (!keepRecord(r, o.filter)) continue;
+    if (!unpackPosition(r, pos)) {
+      ++unsound;
+      continue;
+    }
+    d.records.push_back(r);
+    held.push_back(holdThisGame);
+  }
+  if (unsound) printf("warning: %llu records hold no sound position; skipped\n", static_cast<unsigned long long>(unsound));
+  printf("%llu of %llu positions pass the filter\n", static_cast<unsigned long long>(d.records.size()),
+         static_cast<unsigned long long>(all.size()));
+  if (d.records.size() < 2) {
+    printf("error: too few positions to train on\n");
+    return false;
+  }
+  for (size_t i = 0; i < d.records.size(); ++i) (held[i] ? d.validIndices : d.trainIndices).push_back(static_cast<uint32_t>(i));
+  if (o.validationShare > 0 && (d.validIndices.empty() || d.trainIndices.empty())) {
+    // Too few games to split them: hold out single positions instead.
+    std::vector<uint32_t> order(d.records.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    shuffle(order, o.seed);
+    size_t valid = static_cast<size_t>(std::llround(o.validationShare * static_cast<double>(order.size())));
+    valid = std::clamp<size_t>(valid, 1, order.size() - 1);
+    d.validIndices.assign(order.begin(), order.begin() + static_cast<long>(valid));
+    d.trainIndices.assign(order.begin() + static_cast<long>(valid), order.end());
+    printf("note: %llu games are too few to hold out whole ones; single positions held out\n",
+           static_cast<unsigned long long>(games));
+  } else {
+    printf("%llu games, %llu of them held out\n", static_cast<unsigned long long>(games),
+           static_cast<unsigned long long>(heldGames));
+  }
+  return true;
+}
 
 bool keepRecord(const PackedRecord& r, const RecordFilter& f) {
   if (f.skipInCheck && (r.flags & kFlagInCheck)) return false;
@@ -276,7 +292,7 @@ int runTraining(const TrainOptions& o) {
   }
   Dataset d;
   Checkpoint c;
-  if (!loadData(o, d) || !startingPoint(o, c)) return 1;
+  if (!loadTrainingData(o, d) || !startingPoint(o, c)) return 1;
   const std::string checkpoint = o.checkpointFile.empty() ? o.outFile + ".ckpt" : o.checkpointFile;
   const std::string csvPath = o.csvFile.empty() ? o.outFile + ".csv" : o.csvFile;
   if (c.epoch >= o.epochs) {
@@ -333,7 +349,7 @@ int runLossReport(const LossReportOptions& o) {
   data.filter = o.filter;
   data.validationShare = 0;
   Dataset d;
-  if (!loadData(data, d)) return 1;
+  if (!loadTrainingData(data, d)) return 1;
   const int n = threadsFor(o.threads);
   const std::vector<uint32_t>& idx = d.trainIndices;
   std::vector<double> crossEntropy(static_cast<size_t>(n), 0.0);

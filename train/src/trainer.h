@@ -88,6 +88,16 @@ struct TrainOptions {
   double progressSeconds = 10;
 };
 
+// The positions of the data files that pass the filter, split into
+// training and validation by whole games (by single positions only when
+// there are too few games to split).
+struct Dataset {
+  std::vector<PackedRecord> records;
+  std::vector<uint32_t> trainIndices, validIndices;
+};
+// False after saying why when a file cannot be used or nothing is left.
+bool loadTrainingData(const TrainOptions& o, Dataset& d);
+
 // Returns the exit status; on bad input nothing is written.
 int runTraining(const TrainOptions& o);
 struct LossReportOptions {

@@ -30,17 +30,8 @@ constexpr double kGoldenRatio = 0.6180339887498949;
 constexpr size_t kTraceSlice = 4096;
 // Fitted weights stay within a packed half.
 constexpr double kWeightLimit = 32000;
-// Held-out games are drawn by a hash of the game number.
-constexpr uint64_t kSplitBuckets = 1000000;
 
 inline double sigmoid(double x) { return 1.0 / (1.0 + std::exp(-x)); }
-
-uint64_t mix(uint64_t x) {
-  x += 0x9e3779b97f4a7c15ull;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
-  return x ^ (x >> 31);
-}
 
 double seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -220,9 +211,7 @@ struct Labelled {
   uint64_t game;
 };
 
-bool heldOut(uint64_t game, const TuneOptions& o) {
-  return static_cast<double>(mix(game ^ mix(o.seed)) % kSplitBuckets) < o.validationShare * kSplitBuckets;
-}
+bool heldOut(uint64_t game, const TuneOptions& o) { return heldOutGame(game, o.seed, o.validationShare); }
 
 // Records of the data files that pass the filter; a new game starts where the ply falls.
 int loadRecords(const TuneOptions& o, std::vector<Labelled>& out, uint64_t& games) {
@@ -235,9 +224,9 @@ int loadRecords(const TuneOptions& o, std::vector<Labelled>& out, uint64_t& game
       return -1;
     }
     for (const std::string& note : scan.notes) printf("warning: %s: %s\n", path.c_str(), note.c_str());
-    int lastPly = 1 << 30;
+    int lastPly = -1;
     for (const PackedRecord& r : records) {
-      if (r.ply <= lastPly) ++games;
+      if (startsGame(r, lastPly)) ++games;
       lastPly = r.ply;
       if (!keepRecord(r, o.filter)) continue;
       Labelled l{};
