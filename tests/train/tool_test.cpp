@@ -129,6 +129,41 @@ TEST_F(ToolTrain, TrainsExportsAndGoesOnFromItsCheckpoint) {
   EXPECT_EQ(traintest::fileBytes(file("net.bin.png")).substr(0, 8), "\x89PNG\r\n\x1a\n") << "the loss plot";
 }
 
+// With -keep_best the network file is the epoch of lowest validation loss:
+// the same bytes as that epoch's network in a run that writes every epoch.
+TEST_F(ToolTrain, KeepBestWritesTheEpochOfLowestValidationLoss) {
+  const std::vector<std::string> common = {"-data", "data.bin", "-lr", "0.05", "-validation", "0.3"};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = common;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return train(args);
+  };
+  std::string out;
+  std::vector<std::string> epochNets;
+  for (int epoch = 1; epoch <= 4; ++epoch) {
+    std::vector<std::string> extra = {"-out", "each.bin", "-epochs", std::to_string(epoch)};
+    if (epoch > 1) extra.insert(extra.end(), {"-resume", "each.bin.ckpt"});
+    ASSERT_EQ(traintest::runTool(with(extra), dir().path(), out), 0) << out;
+    epochNets.push_back(traintest::fileBytes(file("each.bin")));
+  }
+  ASSERT_EQ(traintest::runTool(with({"-out", "best.bin", "-epochs", "4", "-keep_best"}), dir().path(), out), 0) << out;
+  // The CSV's validation column picks the epoch.
+  FILE* csv = fopen(file("best.bin.csv").c_str(), "r");
+  ASSERT_NE(csv, nullptr);
+  char line[256];
+  int bestEpoch = 0;
+  double best = 1e9;
+  while (fgets(line, sizeof line, csv)) {
+    int epoch;
+    double train, valid;
+    if (sscanf(line, "%d,%lf,%lf", &epoch, &train, &valid) == 3 && valid < best) best = valid, bestEpoch = epoch;
+  }
+  fclose(csv);
+  ASSERT_GE(bestEpoch, 1);
+  EXPECT_LT(bestEpoch, 4) << "at this learning rate a later epoch should overfit, or the case proves little";
+  EXPECT_EQ(traintest::fileBytes(file("best.bin")), epochNets[static_cast<size_t>(bestEpoch - 1)]) << "epoch " << bestEpoch;
+}
+
 // The report's squared error is the trainer's own mean loss over the
 // filtered positions; a file that is no network is refused.
 TEST_F(ToolTrain, LossReportMeasuresANetworkOnGivenData) {

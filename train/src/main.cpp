@@ -144,6 +144,8 @@ const Flag<TrainOptions> kTrainFlags[] = {
      "weights stay within +-X (default 4)"},
     {"-loss", "mse|ce", [](TrainOptions& o, const char* v) { return readLoss(v, o.loss); },
      "what the gradient descends: squared error (default) or cross-entropy; losses shown are squared error"},
+    {"-keep_best", nullptr, [](TrainOptions& o, const char*) { return o.keepBest = true; },
+     "write the network only after an epoch that lowers the validation loss (the checkpoint every epoch)"},
     {"-lambda", "X", [](TrainOptions& o, const char* v) { return readFloat(v, 0, 1, o.lambda); },
      "weight of the game result in the target (default 0.5)"},
     {"-validation", "X", [](TrainOptions& o, const char* v) { return readFloat(v, 0, 0.9f, o.validationShare); },

@@ -119,9 +119,9 @@ EpochResult runEpoch(const TrainOptions& o, const Dataset& d, Checkpoint& c, Gra
 
 // Network file, checkpoint and CSV line after an epoch; false when one cannot be written.
 bool saveEpoch(const TrainOptions& o, const std::string& checkpoint, FILE* csv, const Checkpoint& c,
-               const EpochResult& e, float lr) {
+               const EpochResult& e, float lr, bool writeNetwork) {
   std::string why;
-  if (writeNetworkFile(o.outFile, c.net, why) != 0 || writeCheckpoint(checkpoint, c, why) != 0) {
+  if ((writeNetwork && writeNetworkFile(o.outFile, c.net, why) != 0) || writeCheckpoint(checkpoint, c, why) != 0) {
     printf("error: %s\n", why.c_str());
     return false;
   }
@@ -129,6 +129,22 @@ bool saveEpoch(const TrainOptions& o, const std::string& checkpoint, FILE* csv, 
           e.seconds);
   fflush(csv);
   return true;
+}
+
+// The lowest validation loss of a loss CSV (infinity when it has none), so
+// that a resumed run keeps the best epoch of the run before.
+double bestValidationLoss(const std::string& csvPath) {
+  double best = INFINITY;
+  FILE* f = fopen(csvPath.c_str(), "r");
+  if (!f) return best;
+  char line[256];
+  while (fgets(line, sizeof line, f)) {
+    int epoch;
+    double train, valid;
+    if (sscanf(line, "%d,%lf,%lf", &epoch, &train, &valid) == 3 && std::isfinite(valid)) best = std::min(best, valid);
+  }
+  fclose(f);
+  return best;
 }
 
 }  // namespace
@@ -316,6 +332,8 @@ int runTraining(const TrainOptions& o) {
          threads, o.batchSize);
   fflush(stdout);
   bool ok = true;
+  const bool keepBest = o.keepBest && !d.validIndices.empty();
+  double best = keepBest && appendCsv ? bestValidationLoss(csvPath) : INFINITY;
   while (ok && c.epoch < o.epochs) {
     AdamSettings adam = o.adam;
     adam.lr = o.adam.lr * std::pow(o.lrDrop, static_cast<float>(c.epoch / std::max(1, o.lrDropEvery)));
@@ -323,7 +341,10 @@ int runTraining(const TrainOptions& o) {
     printf("epoch %d  train loss %.6f  validation loss %.6f  lr %.3g  %.0f pos/s  %.1f s\n", c.epoch, e.trainLoss,
            e.validLoss, adam.lr, e.positionsPerSecond, e.seconds);
     fflush(stdout);
-    ok = saveEpoch(o, checkpoint, csv, c, e, adam.lr);
+    const bool improved = e.validLoss < best;
+    if (keepBest && improved) printf("  lowest validation loss so far: network written to %s\n", o.outFile.c_str());
+    if (improved) best = e.validLoss;
+    ok = saveEpoch(o, checkpoint, csv, c, e, adam.lr, !keepBest || improved);
   }
   fclose(csv);
   // The plot is a convenience: a failure to draw it is said, not fatal.

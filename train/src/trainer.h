@@ -80,6 +80,7 @@ struct TrainOptions {
   int threads = 0;              // 0: one per core
   float lambda = 0.5f;
   LossKind loss = kSquaredError;
+  bool keepBest = false;        // the network file holds the epoch of lowest validation loss
   float lrDrop = 0.3f;          // the learning rate is multiplied by this...
   int lrDropEvery = 4;          // ...every this many epochs
   float validationShare = 0.05f;
