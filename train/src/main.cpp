@@ -154,6 +154,8 @@ const Flag<TrainOptions> kTrainFlags[] = {
      "initial weights, split and shuffles (default 1)"},
     {"-min_ply", "N", [](TrainOptions& o, const char* v) { return readInt(v, 0, 65535, o.filter.minPly); },
      "skip positions before this ply (default 16)"},
+    {"-hce_labels", nullptr, [](TrainOptions& o, const char*) { return o.hceLabels = true; },
+     "score every position by the hand-crafted evaluation's static score in place of its search score"},
     {"-keep_all", nullptr,
      [](TrainOptions& o, const char*) {
        o.filter = RecordFilter{false, false, false, 0};
@@ -233,7 +235,9 @@ const Flag<ExportOptions> kExportFlags[] = {
 
 const Flag<LossReportOptions> kLossFlags[] = {
     {"-net", "FILE", [](LossReportOptions& o, const char* v) { o.networkFile = v; return true; },
-     "network file to measure (required)"},
+     "network file to measure (this or -use_hce is required)"},
+    {"-use_hce", nullptr, [](LossReportOptions& o, const char*) { return o.useHce = true; },
+     "measure the hand-crafted evaluation's static score instead"},
     {"-data", "FILE", [](LossReportOptions& o, const char* v) { o.dataFiles.push_back(v); return true; },
      "data file (repeatable; required)"},
     {"-lambda", "X", [](LossReportOptions& o, const char* v) { return readFloat(v, 0, 1, o.lambda); },
@@ -312,7 +316,7 @@ int exportCommand(int argc, char** argv) {
 
 int lossCommand(int argc, char** argv) {
   LossReportOptions o;
-  if (!parseFlags(argc, argv, "loss", kLossFlags, o) || !given(o.networkFile, "-net")) return 2;
+  if (!parseFlags(argc, argv, "loss", kLossFlags, o) || (!o.useHce && !given(o.networkFile, "-net"))) return 2;
   return runLossReport(o);
 }
 

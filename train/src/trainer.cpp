@@ -4,8 +4,10 @@
 #include <barrier>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <thread>
 
+#include "eval/eval.h"
 #include "platform/platform.h"
 #include "lossplot.h"
 #include "parallel.h"
@@ -147,6 +149,27 @@ double bestValidationLoss(const std::string& csvPath) {
   return best;
 }
 
+// Replaces every record's search score by the hand-crafted evaluation's
+// static score (side to move's view, clamped into the record's range).
+bool relabelByHce(std::vector<PackedRecord>& records, int threadsAsked) {
+  std::string why;
+  if (setUpEngine("", why) != 0) {
+    printf("error: %s\n", why.c_str());
+    return false;
+  }
+  const int n = threadsFor(threadsAsked);
+  onThreads(n, [&](int t) {
+    auto st = std::make_unique<eval::EvalState>();
+    st->useCaches = false;
+    Position pos{};
+    for (size_t i = sliceStart(records.size(), t, n); i < sliceStart(records.size(), t + 1, n); ++i)
+      if (unpackPosition(records[i], pos))
+        records[i].score = static_cast<int16_t>(std::clamp(eval::evaluate(pos, *st, 2, false, 0), -32000, 32000));
+  });
+  printf("%llu positions scored by the hand-crafted evaluation\n", static_cast<unsigned long long>(records.size()));
+  return true;
+}
+
 }  // namespace
 
 // Reads every data file and keeps the records the filter passes; false
@@ -198,6 +221,7 @@ bool loadTrainingData(const TrainOptions& o, Dataset& d) {
     printf("error: too few positions to train on\n");
     return false;
   }
+  if (o.hceLabels && !relabelByHce(d.records, o.threads)) return false;
   for (size_t i = 0; i < d.records.size(); ++i) (held[i] ? d.validIndices : d.trainIndices).push_back(static_cast<uint32_t>(i));
   if (o.validationShare > 0 && (d.validIndices.empty() || d.trainIndices.empty())) {
     // Too few games to split them: hold out single positions instead.
@@ -361,7 +385,7 @@ int runLossReport(const LossReportOptions& o) {
   }
   Network net;
   std::string why;
-  if (readNetworkFile(o.networkFile, nullptr, net, why) != 0) {
+  if (o.useHce ? setUpEngine("", why) != 0 : readNetworkFile(o.networkFile, nullptr, net, why) != 0) {
     printf("error: %s\n", why.c_str());
     return 1;
   }
@@ -373,21 +397,42 @@ int runLossReport(const LossReportOptions& o) {
   if (!loadTrainingData(data, d)) return 1;
   const int n = threadsFor(o.threads);
   const std::vector<uint32_t>& idx = d.trainIndices;
-  std::vector<double> crossEntropy(static_cast<size_t>(n), 0.0);
+  std::vector<double> squared(static_cast<size_t>(n), 0.0), crossEntropy(static_cast<size_t>(n), 0.0);
   onThreads(n, [&](int t) {
+    // The hand-crafted score goes through the same logistic as a search score in the target.
+    std::unique_ptr<eval::EvalState> st;
+    if (o.useHce) {
+      st = std::make_unique<eval::EvalState>();
+      st->useCaches = false;
+    }
     Sample s;
     Activations a;
+    Position pos{};
     for (size_t i = sliceStart(idx.size(), t, n); i < sliceStart(idx.size(), t + 1, n); ++i) {
-      if (!prepareSample(d.records[idx[i]], net.top.G, o.lambda, s)) continue;
-      const double P = std::clamp<double>(sigmoid(forward(net, s.features, s.count, s.phase, a)), 1e-7, 1 - 1e-7);
+      const PackedRecord& r = d.records[idx[i]];
+      float R;
+      if (o.useHce) {
+        if (!unpackPosition(r, pos)) continue;
+        s.target = targetOf(r, o.lambda);
+        R = kScoreToLogit * static_cast<float>(eval::evaluate(pos, *st, 2, false, 0));
+      } else {
+        if (!prepareSample(r, net.top.G, o.lambda, s)) continue;
+        R = forward(net, s.features, s.count, s.phase, a);
+      }
+      const double P = std::clamp<double>(sigmoid(R), 1e-7, 1 - 1e-7);
+      squared[static_cast<size_t>(t)] += (P - s.target) * (P - s.target);
       crossEntropy[static_cast<size_t>(t)] -= s.target * std::log(P) + (1 - s.target) * std::log(1 - P);
     }
   });
-  double ce = 0;
-  for (double v : crossEntropy) ce += v;
-  const double mse = meanLoss(net, d.records, idx.data(), idx.size(), o.lambda, n);
-  printf("%s on %llu positions, lambda %.2f: squared error %.6f  cross-entropy %.6f\n", o.networkFile.c_str(),
-         static_cast<unsigned long long>(idx.size()), o.lambda, mse, ce / static_cast<double>(idx.size()));
+  double se = 0, ce = 0;
+  for (int t = 0; t < n; ++t) {
+    se += squared[static_cast<size_t>(t)];
+    ce += crossEntropy[static_cast<size_t>(t)];
+  }
+  const double count = static_cast<double>(std::max<size_t>(1, idx.size()));
+  printf("%s on %llu positions, lambda %.2f: squared error %.6f  cross-entropy %.6f\n",
+         o.useHce ? "hand-crafted evaluation" : o.networkFile.c_str(), static_cast<unsigned long long>(idx.size()),
+         o.lambda, se / count, ce / count);
   return 0;
 }
 

@@ -85,6 +85,7 @@ struct TrainOptions {
   int lrDropEvery = 4;          // ...every this many epochs
   float validationShare = 0.05f;
   uint64_t epochPositions = 0;  // 0: the whole training share per epoch
+  bool hceLabels = false;       // score each position by the hand-crafted evaluation, not its search
   uint64_t seed = 1;
   double progressSeconds = 10;
 };
@@ -104,13 +105,14 @@ int runTraining(const TrainOptions& o);
 struct LossReportOptions {
   std::vector<std::string> dataFiles;
   std::string networkFile;
+  bool useHce = false;  // measure the hand-crafted evaluation instead of a network
   RecordFilter filter;
   float lambda = 0.5f;
   int threads = 0;
 };
-// Prints a network's squared error and cross-entropy on the filtered
-// positions of the data files, so nets trained on different data compare on
-// one set; returns the exit status.
+// Prints a network's (or the hand-crafted evaluation's) squared error and
+// cross-entropy on the filtered positions of the data files, so nets trained
+// on different data compare on one set; returns the exit status.
 int runLossReport(const LossReportOptions& o);
 
 // Writes the network of a checkpoint as the engine's network file.
