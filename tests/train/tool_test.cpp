@@ -1,7 +1,9 @@
 // The vesk-train program: generation that extends and repairs its file and
 // reproduces the same games, training and export end to end, and bad input
 // refused with a message, a non-zero status and nothing overwritten.
+#include <cmath>
 #include <filesystem>
+#include <memory>
 
 #include "eval/nn.h"
 #include "lossplot.h"
@@ -185,6 +187,26 @@ TEST_F(ToolTrain, LossReportMeasuresANetworkOnGivenData) {
   char expected[96];
   snprintf(expected, sizeof expected, "on %zu positions, lambda 0.30: squared error %.6f", kept.size(),
            meanLoss(net, kept, idx.data(), idx.size(), 0.3f, 1));
+  EXPECT_NE(out.find(expected), std::string::npos) << out << "\nexpected: " << expected;
+
+  // -use_hce: the hand-crafted static score through the same logistic.
+  ASSERT_TRUE(traintest::setUpEngineOnce());
+  ASSERT_EQ(traintest::runTool({"loss", "-use_hce", "-data", "data.bin", "-lambda", "0.3", "-threads", "1"}, dir().path(), out),
+            0)
+      << out;
+  auto st = std::make_unique<eval::EvalState>();
+  st->useCaches = false;
+  double squared = 0;
+  for (const PackedRecord& r : kept) {
+    board::Position pos{};
+    ASSERT_TRUE(unpackPosition(r, pos));
+    const float R = 0.006f * static_cast<float>(eval::evaluate(pos, *st, 2, false, 0));
+    const double P = 1.0f / (1.0f + std::exp(-R));
+    const double e = P - targetOf(r, 0.3f);
+    squared += e * e;
+  }
+  snprintf(expected, sizeof expected, "hand-crafted evaluation on %zu positions, lambda 0.30: squared error %.6f",
+           kept.size(), squared / static_cast<double>(kept.size()));
   EXPECT_NE(out.find(expected), std::string::npos) << out << "\nexpected: " << expected;
 
   traintest::writeBytes(file("not-a-net.bin"), "text");

@@ -2,6 +2,7 @@
 // that lowers the loss, the exported file read by the engine's own loader
 // scoring as the trainer's forward pass does, and checkpoints.
 #include <cmath>
+#include <memory>
 
 #include "eval/nn.h"
 #include "trainer.h"
@@ -226,6 +227,36 @@ TEST(TrainerData, ValidationHoldsOutWholeGames) {
       EXPECT_TRUE(s == -1 || s == which) << "game " << gameOf[i] << " is split";
       s = which;
     }
+}
+
+// -hce_labels: every kept position carries the hand-crafted static score of
+// its own position in place of its search score, the rest of the record kept.
+TEST(TrainerData, HceLabelsAreTheStaticScoresOfTheirPositions) {
+  ASSERT_TRUE(traintest::setUpEngineOnce());
+  testutil::TempDir dir;
+  ASSERT_TRUE(traintest::writeGames(dir.file("games.bin"), traintest::sampleGames(), 3));
+  TrainOptions o;
+  o.dataFiles = {dir.file("games.bin")};
+  o.threads = 2;
+  Dataset searched, relabelled;
+  ASSERT_TRUE(loadTrainingData(o, searched));
+  o.hceLabels = true;
+  ASSERT_TRUE(loadTrainingData(o, relabelled));
+  ASSERT_EQ(searched.records.size(), relabelled.records.size());
+  auto st = std::make_unique<eval::EvalState>();
+  st->useCaches = false;
+  int differ = 0;
+  for (size_t i = 0; i < relabelled.records.size(); ++i) {
+    const PackedRecord& a = searched.records[i];
+    const PackedRecord& b = relabelled.records[i];
+    Position pos{};
+    ASSERT_TRUE(unpackPosition(b, pos));
+    EXPECT_EQ(b.score, eval::evaluate(pos, *st, 2, false, 0)) << "record " << i;
+    EXPECT_EQ(a.result, b.result);
+    EXPECT_EQ(a.ply, b.ply);
+    differ += a.score != b.score;
+  }
+  EXPECT_GT(differ, 0) << "a search score is rarely the static one";
 }
 
 TEST(TrainerFiles, CheckpointRoundTripsAndRefusesAnotherTopology) {
