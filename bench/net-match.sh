@@ -5,7 +5,9 @@
 # directory, where it finds its "nn.bin".
 # Usage: bench/net-match.sh --net FILE [--base-net FILE] [--engine BIN] [--tc 10+0.1] [--games 400]
 #          [--concurrency 2] [--hash 16] [--sprt] [--elo0 0] [--elo1 10] [--timemargin 1000]
-#          [--openings FILE] [--out DIR] [--adjudicate]
+#          [--openings FILE] [--out DIR] [--adjudicate] [--nodes N]
+# --nodes N plays every move at N nodes instead of a clock (the two
+# evaluations compared at equal search effort, speed left out).
 # --adjudicate ends a game as a draw once both engines score within 10 cp for
 # 8 moves after move 40, and as a win once both agree on 1,000 cp or more for
 # 3 moves (the network's scores stop at 1,266): fewer clock hours per game.
@@ -14,7 +16,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-tc=10+0.1 games=400 concurrency=2 hash=16 elo0=0 elo1=10 margin=1000 sprt=0 adjudicate=0
+tc=10+0.1 games=400 concurrency=2 hash=16 elo0=0 elo1=10 margin=1000 sprt=0 adjudicate=0 nodes=
 net= base_net= engine=$root/build/vesk
 openings=$root/../shared/data/openings/noob_3moves.epd
 out=$root/build-bench/net-matches
@@ -34,6 +36,7 @@ while (($#)); do
     --openings) openings=$2; shift 2 ;;
     --out) out=$2; shift 2 ;;
     --adjudicate) adjudicate=1; shift ;;
+    --nodes) nodes=$2; shift 2 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
 done
@@ -58,14 +61,16 @@ prepare base "$base_net"
 test_args=()
 ((sprt)) && test_args=(-sprt elo0="$elo0" elo1="$elo1" alpha=0.05 beta=0.05 model=logistic)
 ((adjudicate)) && test_args+=(-draw movenumber=40 movecount=8 score=10 -resign movecount=3 score=1000 twosided=true)
+limit=(tc="$tc" timemargin="$margin")
+[[ -z $nodes ]] || limit=(tc=inf nodes="$nodes")
 base_name=hce
 [[ -z $base_net ]] || base_name=base-net
 cd "$run"
 "$fastchess" -engine cmd="$run/candidate/engine.sh" name=net -engine cmd="$run/base/engine.sh" name="$base_name" \
-  -each tc="$tc" timemargin="$margin" option.Hash="$hash" option.Threads=1 \
+  -each "${limit[@]}" option.Hash="$hash" option.Threads=1 \
   -openings file="$(realpath -m "$openings")" format=epd order=random -srand "$RANDOM" \
   -rounds $((games / 2)) -games 2 -repeat -concurrency "$concurrency" -recover "${test_args[@]}" \
   -pgnout file="$run/games.pgn" -log file="$run/fastchess.log" level=warn \
   -ratinginterval 10 >"$run/match.txt" 2>&1 || true
-echo "network $net against ${base_net:-the hand-crafted evaluation}, tc $tc ($run)"
+echo "network $net against ${base_net:-the hand-crafted evaluation}, ${nodes:+$nodes nodes a move}${nodes:-tc $tc} ($run)"
 grep -E '^(Results of|Elo:|Games:|LLR|Ptnml|SPRT)' "$run/match.txt" | tail -6 || true

@@ -23,6 +23,22 @@ TEST(SelfPlay, SameSeedAndIndexGiveTheSameGameWhateverCameBefore) {
   EXPECT_FALSE(traintest::sameRecords(first.records, next.records)) << "another seed, another game";
 }
 
+// Random moves come after the opening, from the game's own stream: the same
+// opening as the searched game, another game after it, and the same again.
+TEST(SelfPlay, RandomMovesFollowTheOpeningAndRepeatWithTheSeed) {
+  ASSERT_TRUE(traintest::setUpEngineOnce());
+  SelfPlaySettings wild = traintest::tinySettings(11);
+  wild.randomMovePermille = 500;
+  PlayedGame searched, random, again;
+  playGame(traintest::tinySettings(11), 5, searched);
+  playGame(wild, 5, random);
+  playGame(wild, 5, again);
+  ASSERT_FALSE(random.records.empty());
+  EXPECT_EQ(memcmp(&searched.records[0], &random.records[0], sizeof(PackedRecord)), 0) << "the same opening";
+  EXPECT_FALSE(traintest::sameRecords(searched.records, random.records));
+  EXPECT_TRUE(traintest::sameRecords(random.records, again.records));
+}
+
 TEST(SelfPlay, GamesRecordEveryPlyAfterTheOpeningWithTheirResult) {
   const auto& games = traintest::sampleGames();
   for (const PlayedGame& g : games) {

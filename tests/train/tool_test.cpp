@@ -72,6 +72,12 @@ TEST(ToolDatagen, RefusesFilesMadeOtherwiseAndLeavesThemAlone) {
   EXPECT_EQ(traintest::runTool(other, dir.path(), out), 1);
   EXPECT_NE(out.find("other settings (soft_nodes hard_nodes)"), std::string::npos) << out;
   EXPECT_EQ(traintest::fileBytes(dir.file("d.bin")), before);
+  other = datagen("d.bin", 2, 1);
+  other.insert(other.end(), {"-random_moves", "0.05"});
+  EXPECT_EQ(traintest::runTool(other, dir.path(), out), 1);
+  EXPECT_NE(out.find("other settings (random_moves)"), std::string::npos) << out;
+  EXPECT_EQ(traintest::fileBytes(dir.file("d.bin")), before);
+  EXPECT_EQ(traintest::runTool({"datagen", "-out", "x.bin", "-random_moves", "0.9"}, dir.path(), out), 2);
 
   traintest::writeBytes(dir.file("notes.txt"), "some text that is not ours\n");
   EXPECT_EQ(traintest::runTool(datagen("notes.txt", 1, 1), dir.path(), out), 1);

@@ -97,14 +97,15 @@ std::string settingsMismatch(const DataHeader& file, const DataHeader& wanted, b
   if (file.softNodes != wanted.softNodes) why += " soft_nodes";
   if (file.hardNodes != wanted.hardNodes) why += " hard_nodes";
   if (file.hashMb != wanted.hashMb) why += " hash";
+  if (file.randomMovePermille != wanted.randomMovePermille) why += " random_moves";
   if (file.evalSource != wanted.evalSource) why += " evaluation";
   else if (file.networkCrc != wanted.networkCrc) why += " network file";
   return why;
 }
 
 void printHeaderSettings(const DataHeader& h) {
-  printf("  the file was made with: seed %llu, soft_nodes %u, hard_nodes %u, hash %u, %s\n",
-         static_cast<unsigned long long>(h.seed), h.softNodes, h.hardNodes, h.hashMb,
+  printf("  the file was made with: seed %llu, soft_nodes %u, hard_nodes %u, hash %u, random_moves %.3f, %s\n",
+         static_cast<unsigned long long>(h.seed), h.softNodes, h.hardNodes, h.hashMb, h.randomMovePermille / 1000.0,
          h.evalSource == kSourceNetwork ? "a network" : "the hand-crafted evaluation");
 }
 
@@ -358,9 +359,10 @@ int runDatagen(const DatagenOptions& o) {
   const uint32_t netCrc = o.networkFile.empty() ? 0 : fileCrc(o.networkFile, crcOk);
   const uint64_t seed = o.seedGiven ? o.play.seed
                                     : static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
-  const DataHeader wanted =
+  DataHeader wanted =
       makeDataHeader(seed, static_cast<uint32_t>(o.play.softNodes), static_cast<uint32_t>(hardNodeCap(o.play)),
                      o.play.hashMb, o.networkFile.empty() ? kSourceHandCrafted : kSourceNetwork, netCrc);
+  wanted.randomMovePermille = static_cast<uint16_t>(o.play.randomMovePermille);
   DataScan scan;
   DataHeader used;
   FILE* file = openOutput(o, wanted, scan, used);

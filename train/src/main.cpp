@@ -92,6 +92,14 @@ const Flag<DatagenOptions> kDatagenFlags[] = {
      "a search stops at N nodes (default 4 x soft_nodes)"},
     {"-hash", "MB", [](DatagenOptions& o, const char* v) { return readInt(v, 1, kMaxHashMb, o.play.hashMb); },
      "search table per worker (default 16)"},
+    {"-random_moves", "X",
+     [](DatagenOptions& o, const char* v) {
+       float share;
+       if (!readFloat(v, 0, 0.5f, share)) return false;
+       o.play.randomMovePermille = static_cast<int>(std::lround(share * 1000));
+       return true;
+     },
+     "share of moves after the opening played at random instead of searched, 0 to 0.5 (default 0)"},
     {"-seed", "N", [](DatagenOptions& o, const char* v) {
        o.seedGiven = readU64(v, o.play.seed);
        return o.seedGiven;

@@ -61,7 +61,7 @@ struct DataHeader {
   uint16_t version;
   uint16_t evalSource;
   uint16_t hashMb;
-  uint16_t reserved0;
+  uint16_t randomMovePermille;  // 0 in files made before random moves existed
   uint64_t seed;
   uint32_t softNodes;
   uint32_t hardNodes;

@@ -83,6 +83,13 @@ bool playRandomPlies(Rng& rng, int plies) {
   return generateLegal(search::gamePosition(), list) > 0;
 }
 
+// One of the position's legal moves, drawn evenly (it has at least one).
+Move randomLegalMove(Position& pos, Rng& rng) {
+  MoveEntry list[kMaxMoves];
+  const int n = generateLegal(pos, list);
+  return list[rng.next() % static_cast<uint64_t>(n)].move;
+}
+
 // Sets the game record to a random opening; returns its plies.
 int playOpening(Rng& rng) {
   for (int attempt = 0;; ++attempt) {
@@ -206,7 +213,9 @@ void playGame(const SelfPlaySettings& s, uint64_t index, PlayedGame& out) {
     if (!a.move) break;  // cannot happen with legal moves left; a draw rather than a loop
     out.records.push_back(packPosition(pos, a.score, ply, moveFlags(pos, a.move, a.score)));
     if (adjudicate(adjudication, pos.sideToMove, a.score, ply, result)) break;
-    search::playGameMove(a.move);
+    search::playGameMove(s.randomMovePermille && rng.next() % 1000 < static_cast<uint64_t>(s.randomMovePermille)
+                             ? randomLegalMove(pos, rng)
+                             : a.move);
     ++ply;
   }
   for (PackedRecord& r : out.records) r.result = result;

@@ -20,6 +20,10 @@ struct SelfPlaySettings {
   uint64_t softNodes = kDefaultSoftNodes;  // no new iteration past this
   uint64_t hardNodes = 0;                  // the search stops here; 0: kHardNodeFactor x softNodes
   int hashMb = kDefaultHashMb;
+  // After the opening, this many moves in a thousand are a random legal move
+  // instead of the searched one: the games then reach the lopsided positions
+  // a search looks at and good play never shows.
+  int randomMovePermille = 0;
 };
 
 uint64_t hardNodeCap(const SelfPlaySettings& s);
