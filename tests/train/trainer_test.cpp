@@ -259,6 +259,42 @@ TEST(TrainerData, HceLabelsAreTheStaticScoresOfTheirPositions) {
   EXPECT_GT(differ, 0) << "a search score is rarely the static one";
 }
 
+// Random walks: positions that are not in check, scored by the static
+// evaluation, without a game result (their target is the score alone), the
+// same for the same seed, and listed after the records they came from.
+TEST(TrainerData, WalksAddStaticallyScoredPositionsWithoutAResult) {
+  ASSERT_TRUE(traintest::setUpEngineOnce());
+  std::vector<PackedRecord> records = trainingRecords();
+  const size_t base = records.size();
+  std::vector<uint32_t> idx = allIndices(base);
+  WalkSettings s;
+  s.perPosition = 3;
+  s.maxPlies = 4;
+  s.seed = 5;
+  s.threads = 2;
+  const size_t added = addHceWalks(records, idx, s);
+  ASSERT_GT(added, base);
+  ASSERT_EQ(records.size(), base + added);
+  ASSERT_EQ(idx.size(), base + added);
+  auto st = std::make_unique<eval::EvalState>();
+  st->useCaches = false;
+  for (size_t i = base; i < records.size(); ++i) {
+    const PackedRecord& r = records[idx[i]];
+    EXPECT_EQ(idx[i], i);
+    EXPECT_EQ(r.result, kNoResult);
+    Position pos{};
+    ASSERT_TRUE(unpackPosition(r, pos));
+    EXPECT_FALSE(inCheck(pos, pos.sideToMove));
+    EXPECT_EQ(r.score, eval::evaluate(pos, *st, 2, false, 0));
+    EXPECT_FLOAT_EQ(targetOf(r, 0.7f), 1.0f / (1.0f + std::exp(-0.006f * r.score)));
+  }
+  std::vector<PackedRecord> again = trainingRecords();
+  std::vector<uint32_t> idx2 = allIndices(base);
+  s.threads = 1;
+  ASSERT_EQ(addHceWalks(again, idx2, s), added);
+  EXPECT_TRUE(traintest::sameRecords(again, records)) << "the walks depend on the seed alone";
+}
+
 TEST(TrainerFiles, CheckpointRoundTripsAndRefusesAnotherTopology) {
   ASSERT_TRUE(traintest::setUpEngineOnce());
   Checkpoint c;

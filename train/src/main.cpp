@@ -162,6 +162,11 @@ const Flag<TrainOptions> kTrainFlags[] = {
      "initial weights, split and shuffles (default 1)"},
     {"-min_ply", "N", [](TrainOptions& o, const char* v) { return readInt(v, 0, 65535, o.filter.minPly); },
      "skip positions before this ply (default 16)"},
+    {"-walks", "K", [](TrainOptions& o, const char* v) { return readInt(v, 0, 64, o.walks.perPosition); },
+     "add K positions 1 to -walk_plies random plies from each kept one, scored by the hand-crafted evaluation "
+     "(default 0)"},
+    {"-walk_plies", "N", [](TrainOptions& o, const char* v) { return readInt(v, 1, 16, o.walks.maxPlies); },
+     "longest random walk (default 4)"},
     {"-hce_labels", nullptr, [](TrainOptions& o, const char*) { return o.hceLabels = true; },
      "score every position by the hand-crafted evaluation's static score in place of its search score"},
     {"-keep_all", nullptr,

@@ -23,6 +23,9 @@ constexpr uint8_t kFlagMateScore = 0x10;  // the score is a mate or tablebase sc
 
 // Game result from White's view.
 enum GameResult : uint8_t { kBlackWins = 0, kDraw = 1, kWhiteWins = 2 };
+// A position that belongs to no game (the trainer's random walks): its
+// target is its score alone. Never written to a data file.
+constexpr uint8_t kNoResult = 3;
 
 struct PackedRecord {
   uint64_t occupied;

@@ -12,6 +12,7 @@
 #include "lossplot.h"
 #include "parallel.h"
 #include "selfplay.h"
+#include "walks.h"
 
 namespace train {
 
@@ -170,6 +171,21 @@ bool relabelByHce(std::vector<PackedRecord>& records, int threadsAsked) {
   return true;
 }
 
+// Random walks from the training and the validation positions, each kept on
+// its own side of the split.
+void addWalks(const TrainOptions& o, Dataset& d) {
+  std::string why;
+  if (setUpEngine("", why) != 0) return;
+  WalkSettings s = o.walks;
+  s.seed = o.seed;
+  s.threads = o.threads;
+  const size_t train = addHceWalks(d.records, d.trainIndices, s);
+  s.seed = o.seed ^ 0x5DEECE66Dull;
+  const size_t valid = addHceWalks(d.records, d.validIndices, s);
+  printf("%llu random-walk positions scored by the hand-crafted evaluation (%llu held out)\n",
+         static_cast<unsigned long long>(train + valid), static_cast<unsigned long long>(valid));
+}
+
 }  // namespace
 
 // Reads every data file and keeps the records the filter passes; false
@@ -238,6 +254,7 @@ bool loadTrainingData(const TrainOptions& o, Dataset& d) {
     printf("%llu games, %llu of them held out\n", static_cast<unsigned long long>(games),
            static_cast<unsigned long long>(heldGames));
   }
+  if (o.walks.perPosition > 0) addWalks(o, d);
   return true;
 }
 
@@ -249,7 +266,9 @@ bool keepRecord(const PackedRecord& r, const RecordFilter& f) {
 }
 
 float targetOf(const PackedRecord& r, float lambda) {
-  return lambda * resultForMover(r) + (1 - lambda) * sigmoid(kScoreToLogit * static_cast<float>(r.score));
+  const float fromScore = sigmoid(kScoreToLogit * static_cast<float>(r.score));
+  if (r.result == kNoResult) return fromScore;
+  return lambda * resultForMover(r) + (1 - lambda) * fromScore;
 }
 
 bool prepareSample(const PackedRecord& r, int squareInputs, float lambda, Sample& s) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "network.h"
+#include "walks.h"
 #include "records.h"
 
 namespace train {
@@ -86,6 +87,7 @@ struct TrainOptions {
   float validationShare = 0.05f;
   uint64_t epochPositions = 0;  // 0: the whole training share per epoch
   bool hceLabels = false;       // score each position by the hand-crafted evaluation, not its search
+  WalkSettings walks;           // random-walk positions added from each kept one
   uint64_t seed = 1;
   double progressSeconds = 10;
 };
