@@ -173,9 +173,12 @@ bool relabelByHce(std::vector<PackedRecord>& records, int threadsAsked) {
 
 // Random walks from the training and the validation positions, each kept on
 // its own side of the split.
-void addWalks(const TrainOptions& o, Dataset& d) {
+bool addWalks(const TrainOptions& o, Dataset& d) {
   std::string why;
-  if (setUpEngine("", why) != 0) return;
+  if (setUpEngine("", why) != 0) {
+    printf("error: %s\n", why.c_str());
+    return false;
+  }
   WalkSettings s = o.walks;
   s.seed = o.seed;
   s.threads = o.threads;
@@ -184,6 +187,7 @@ void addWalks(const TrainOptions& o, Dataset& d) {
   const size_t valid = addHceWalks(d.records, d.validIndices, s);
   printf("%llu random-walk positions scored by the hand-crafted evaluation (%llu held out)\n",
          static_cast<unsigned long long>(train + valid), static_cast<unsigned long long>(valid));
+  return true;
 }
 
 }  // namespace
@@ -254,7 +258,7 @@ bool loadTrainingData(const TrainOptions& o, Dataset& d) {
     printf("%llu games, %llu of them held out\n", static_cast<unsigned long long>(games),
            static_cast<unsigned long long>(heldGames));
   }
-  if (o.walks.perPosition > 0) addWalks(o, d);
+  if (o.walks.perPosition > 0 && !addWalks(o, d)) return false;
   return true;
 }
 
