@@ -72,5 +72,7 @@ cd "$run"
   -rounds $((games / 2)) -games 2 -repeat -concurrency "$concurrency" -recover "${test_args[@]}" \
   -pgnout file="$run/games.pgn" -log file="$run/fastchess.log" level=warn \
   -ratinginterval 10 >"$run/match.txt" 2>&1 || true
-echo "network $net against ${base_net:-the hand-crafted evaluation}, ${nodes:+$nodes nodes a move}${nodes:-tc $tc} ($run)"
+limit_text="tc $tc"
+[[ -z $nodes ]] || limit_text="$nodes nodes a move"
+echo "network $net against ${base_net:-the hand-crafted evaluation}, $limit_text ($run)"
 grep -E '^(Results of|Elo:|Games:|LLR|Ptnml|SPRT)' "$run/match.txt" | tail -6 || true
